@@ -1,0 +1,43 @@
+#include "numeric.h"
+
+#include <cmath>
+
+namespace dsp {
+
+double parabolic_offset(const double *y) {
+    double y0 = y[0];
+    double d = (y0 - 2 * y[1]) + y[2];
+    if (d == 0) {
+        y0 += 1.0 / 2147483647.0;
+        d = (y0 - 2 * y[1]) + y[2];
+    }
+    const double p = ((y0 - y[2]) / d) * 0.5;
+    if (!std::isfinite(p) || p < -1 || p > 1)
+        return 0;
+    return p;
+}
+
+void autocorr_direct(const double *x, double *r, int n) {
+    for (int k = 0; k < n; k++) {
+        double sum = 0;
+        for (int j = 0; j < n - k; j++)
+            sum = x[j] * x[j + k] + sum;
+        r[k] = sum;
+    }
+}
+
+int argmax_index(const double *x, int n) {
+    if (n <= 0)
+        return 0;
+    double best = x[0];
+    int index = 0;
+    for (int i = 0; i < n; i++) {
+        if (x[i] > best) {
+            best = x[i];
+            index = i;
+        }
+    }
+    return index;
+}
+
+} // namespace dsp
