@@ -1,2 +1,28 @@
 // Mixed-radix complex FFT for any length whose prime factors are at most 1024.
 #pragma once
+
+namespace dsp {
+
+// The largest radix the transform accepts; it sizes the transform's static work storage.
+inline constexpr int maxPrimeFactor = 1024;
+
+// Most stages any positive int length needs: at most one radix is 2, every other one is 3 or more.
+inline constexpr int fft_max_stages = 19;
+
+// Forward complex DFT, unscaled, exponent sign minus, output in natural order:
+//   X[k] = sum over m = 0..N-1 of x[m] * exp(-2*pi*i*m*k/N),  k = 0..N-1,
+// with x[m] = (in_re[m], in_im[m]) and X[k] = (out_re[k], out_im[k]). No division by N.
+// Reads in_re/in_im[0..N-1], leaving them unchanged; writes every element of out_re/out_im[0..N-1].
+// The caller owns all four arrays; the outputs must not overlap the inputs. N < 1 does nothing.
+// A length with a prime factor above maxPrimeFactor is fatal: two lines go to standard output
+// and the process exits with status 1, before anything is written to the outputs.
+// Allocates nothing and takes no lock, so it may run on the audio thread, but it is not
+// re-entrant: every call shares one set of static work arrays, so calls must not overlap.
+void fft_transform(int N, const double *in_re, const double *in_im, double *out_re, double *out_im);
+
+// The radices the transform uses for length N >= 1, in the order its stages run: writes
+// radices[0..K-1] (K <= fft_max_stages) and returns K. N = 1 gives the single radix 1.
+// Power-of-two lengths of 4 or more use only 4 and 8. Pure function; the transform's planner.
+int fft_split_length(int N, int *radices);
+
+} // namespace dsp

@@ -1,0 +1,51 @@
+#include "pitch.h"
+
+#include <cstdlib>
+#include <limits>
+
+#include "fft.h"
+#include "numeric.h"
+
+namespace dsp {
+
+double estimate_pitch(const double *samples, int sr, int N) {
+    constexpr double no_pitch = std::numeric_limits<double>::infinity();
+    const int lo = sr / 2300;
+    const int width = sr / 30 + 1;
+    // The search reads r[lo + 1 .. lo + width] and the refinement r[lo + pos - 1 ..]: both stay
+    // inside r[0..N-1] only for lo >= 1 and N > lo + width.
+    if (lo < 1 || N < lo + width + 1)
+        return no_pitch;
+
+    const auto n = static_cast<std::size_t>(N);
+    auto *scratch = static_cast<double *>(std::malloc(4 * n * sizeof(double)));
+    if (scratch == nullptr)
+        return no_pitch;
+    double *in_re = scratch, *in_im = scratch + n, *out_re = scratch + 2 * n,
+           *out_im = scratch + 3 * n;
+
+    for (std::size_t i = 0; i < n; i++) {
+        in_re[i] = samples[i];
+        in_im[i] = 0;
+    }
+    fft_transform(N, in_re, in_im, out_re, out_im);
+    for (std::size_t i = 0; i < n; i++) {
+        in_re[i] = out_re[i] * out_re[i] + out_im[i] * out_im[i];
+        in_im[i] = 0;
+    }
+    // r = out_re is N times the circular autocorrelation; the scale changes neither search.
+    fft_transform(N, in_re, in_im, out_re, out_im);
+    const double *r = out_re;
+
+    const int pos = argmax_index(r + lo + 1, width);
+    // The three values end at the maximum (lag lo + 1 + pos) and the period is taken two samples
+    // short of it: the analyser's shape ratios are calibrated on exactly this estimate.
+    const double three[3] = {r[lo + pos - 1], r[lo + pos], r[lo + pos + 1]};
+    const double delta = parabolic_offset(three);
+    const double f0 = sr / (static_cast<double>(lo) + static_cast<double>(pos - 1) + delta);
+
+    std::free(scratch);
+    return f0;
+}
+
+} // namespace dsp

@@ -3,14 +3,19 @@
 
 namespace dsp {
 
-// Estimates the fundamental frequency, in Hz, of samples[0..N-1] at sample rate sr, from the
-// largest circular autocorrelation value (computed with two transforms) over the lags
-// sr/2300 + 1 .. sr/2300 + sr/30 + 1, refined by a parabola through the three values that end at
-// that maximum; the period used is lo + pos - 1 + offset samples.
-// Captures too short for that lag range (N < sr/2300 + sr/30 + 2; 1491 at 44100 Hz) hold no
-// measurable period: the result is +infinity. If scratch memory cannot be had the result is
-// also +infinity. Reads samples only; allocates 4N doubles of scratch per call and releases them.
-// Not re-entrant (the transform uses static storage); runs on the audio thread.
+// Estimates the fundamental frequency, in Hz, of samples[0..N-1] taken at sr Hz, from the largest
+// circular autocorrelation value (two transforms, no window, no zero padding) over the lags
+// lo + 1 .. lo + width, lo = sr/2300 and width = sr/30 + 1 (20..1490 samples at 44100 Hz),
+// refined by a parabola through the three values that end at that maximum; the period used is
+// lo + pos - 1 + offset samples, pos counting from lag lo + 1. The analyser's results are
+// calibrated on exactly this estimate.
+// No measurable period gives +infinity, above any pitch the analyser accepts: captures too short
+// for the lag range (N < lo + width + 1; 1491 at 44100 Hz), sample rates below 2300 Hz (no lag
+// below the search to refine with), and scratch memory that cannot be had.
+// Reads samples only; the caller owns them. Allocates 4N doubles of scratch with std::malloc and
+// releases them before returning. Runs on the audio thread but is not re-entrant (the transform
+// uses static storage), and N must not have a prime factor above 1024 (fft_transform stops the
+// process); four blocks of a power-of-two length never do.
 double estimate_pitch(const double *samples, int sr, int N);
 
 } // namespace dsp
