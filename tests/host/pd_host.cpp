@@ -76,12 +76,13 @@ t_symbol *gensym(const char *s) {
     for (t_symbol *builtin : {&s_float, &s_signal, &s_bang, &s_list, &s_symbol, &s_})
         if (std::strcmp(builtin->s_name, s) == 0)
             return builtin;
-    auto &slot = symbols()[s];
-    if (!slot) {
-        slot = std::make_unique<t_symbol>();
-        slot->s_name = strdup(s);
+    // The name lives in the map's key, so that nothing is left allocated at exit.
+    auto [it, added] = symbols().try_emplace(s);
+    if (added) {
+        it->second = std::make_unique<t_symbol>();
+        it->second->s_name = it->first.c_str();
     }
-    return slot.get();
+    return it->second.get();
 }
 
 t_class *class_new(t_symbol *name, t_newmethod creator, t_method free_method, size_t size,
