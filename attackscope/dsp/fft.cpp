@@ -86,7 +86,31 @@ void fft_make_roots(int R) {
     }
 }
 
-void fft_butterfly4(double *re, double *im) {
+// Radix 2 and 3 are written out here as the other fixed butterflies are: each replaces
+// re/im[0..R-1] by its R-point forward DFT, in place.
+inline void fft_butterfly2(double *re, double *im) {
+    const double z0_re = re[0], z0_im = im[0];
+    re[0] = z0_re + re[1];
+    im[0] = z0_im + im[1];
+    re[1] = z0_re - re[1];
+    im[1] = z0_im - im[1];
+}
+
+inline void fft_butterfly3(double *re, double *im) {
+    const double t1_re = re[1] + re[2], t1_im = im[1] + im[2];
+    re[0] = re[0] + t1_re;
+    im[0] = im[0] + t1_im;
+    const double m1_re = r3_cos_m1 * t1_re, m1_im = r3_cos_m1 * t1_im;
+    const double m2_re = r3_sin * (im[1] - im[2]);
+    const double m2_im = r3_sin * (re[2] - re[1]);
+    const double s1_re = re[0] + m1_re, s1_im = im[0] + m1_im;
+    re[1] = s1_re + m2_re;
+    im[1] = s1_im + m2_im;
+    re[2] = s1_re - m2_re;
+    im[2] = s1_im - m2_im;
+}
+
+inline void fft_butterfly4(double *re, double *im) {
     const double t1_re = re[0] + re[2], t1_im = im[0] + im[2];
     const double t2_re = re[1] + re[3], t2_im = im[1] + im[3];
     const double m2_re = re[0] - re[2], m2_im = im[0] - im[2];
@@ -101,7 +125,7 @@ void fft_butterfly4(double *re, double *im) {
     im[3] = m2_im - m3_im;
 }
 
-void fft_butterfly5(double *re, double *im) {
+inline void fft_butterfly5(double *re, double *im) {
     const double t1_re = re[1] + re[4], t1_im = im[1] + im[4];
     const double t2_re = re[2] + re[3], t2_im = im[2] + im[3];
     const double t3_re = re[1] - re[4], t3_im = im[1] - im[4];
@@ -130,59 +154,61 @@ void fft_butterfly5(double *re, double *im) {
     im[4] = s2_im - s3_im;
 }
 
-void fft_butterfly8() {
+// Two radix-4 halves; the odd half is rotated by multiples of 45 degrees before they are joined.
+inline void fft_butterfly8(double *re, double *im) {
     double a_re[4], a_im[4], b_re[4], b_im[4];
     for (int k = 0; k < 4; k++) {
-        a_re[k] = fft_work_re[2 * k];
-        a_im[k] = fft_work_im[2 * k];
-        b_re[k] = fft_work_re[2 * k + 1];
-        b_im[k] = fft_work_im[2 * k + 1];
+        a_re[k] = re[2 * k];
+        a_im[k] = im[2 * k];
+        b_re[k] = re[2 * k + 1];
+        b_im[k] = im[2 * k + 1];
     }
     fft_butterfly4(a_re, a_im);
     fft_butterfly4(b_re, b_im);
-    double re = b_re[1], im = b_im[1];
-    b_re[1] = r8_root_half * (re + im);
-    b_im[1] = r8_root_half * (im - re);
-    re = b_re[2];
-    im = b_im[2];
-    b_re[2] = im;
-    b_im[2] = -re;
-    re = b_re[3];
-    im = b_im[3];
-    b_re[3] = r8_root_half * (im - re);
-    b_im[3] = -r8_root_half * (re + im);
+    double b_re_k = b_re[1], b_im_k = b_im[1];
+    b_re[1] = r8_root_half * (b_re_k + b_im_k);
+    b_im[1] = r8_root_half * (b_im_k - b_re_k);
+    b_re_k = b_re[2];
+    b_im_k = b_im[2];
+    b_re[2] = b_im_k;
+    b_im[2] = -b_re_k;
+    b_re_k = b_re[3];
+    b_im_k = b_im[3];
+    b_re[3] = r8_root_half * (b_im_k - b_re_k);
+    b_im[3] = -r8_root_half * (b_re_k + b_im_k);
     for (int k = 0; k < 4; k++) {
-        fft_work_re[k] = a_re[k] + b_re[k];
-        fft_work_im[k] = a_im[k] + b_im[k];
-        fft_work_re[k + 4] = a_re[k] - b_re[k];
-        fft_work_im[k + 4] = a_im[k] - b_im[k];
+        re[k] = a_re[k] + b_re[k];
+        im[k] = a_im[k] + b_im[k];
+        re[k + 4] = a_re[k] - b_re[k];
+        im[k + 4] = a_im[k] - b_im[k];
     }
 }
 
 // Prime-factor (Good-Thomas) mapping: 10 = 2 * 5 with coprime factors needs no rotation.
-void fft_butterfly10() {
+inline void fft_butterfly10(double *re, double *im) {
     static constexpr int a_from[5] = {0, 2, 4, 6, 8};
     static constexpr int b_from[5] = {5, 7, 9, 1, 3};
     static constexpr int sum_to[5] = {0, 6, 2, 8, 4};
     static constexpr int dif_to[5] = {5, 1, 7, 3, 9};
     double a_re[5], a_im[5], b_re[5], b_im[5];
     for (int k = 0; k < 5; k++) {
-        a_re[k] = fft_work_re[a_from[k]];
-        a_im[k] = fft_work_im[a_from[k]];
-        b_re[k] = fft_work_re[b_from[k]];
-        b_im[k] = fft_work_im[b_from[k]];
+        a_re[k] = re[a_from[k]];
+        a_im[k] = im[a_from[k]];
+        b_re[k] = re[b_from[k]];
+        b_im[k] = im[b_from[k]];
     }
     fft_butterfly5(a_re, a_im);
     fft_butterfly5(b_re, b_im);
     for (int k = 0; k < 5; k++) {
-        fft_work_re[sum_to[k]] = a_re[k] + b_re[k];
-        fft_work_im[sum_to[k]] = a_im[k] + b_im[k];
-        fft_work_re[dif_to[k]] = a_re[k] - b_re[k];
-        fft_work_im[dif_to[k]] = a_im[k] - b_im[k];
+        re[sum_to[k]] = a_re[k] + b_re[k];
+        im[sum_to[k]] = a_im[k] + b_im[k];
+        re[dif_to[k]] = a_re[k] - b_re[k];
+        im[dif_to[k]] = a_im[k] - b_im[k];
     }
 }
 
-// Odd prime radix: outputs j and R - j share the sums and differences of inputs j and R - j.
+// Odd prime radix on the work vector: outputs j and R - j share the sums and differences of
+// inputs j and R - j. R = 1 (N = 1) does nothing.
 void fft_butterfly_general(int R) {
     const int h = (R + 1) / 2;
     double *z_re = fft_work_re, *z_im = fft_work_im;
@@ -193,19 +219,22 @@ void fft_butterfly_general(int R) {
         fft_sum_im[j] = z_im[j] + z_im[R - j];
     }
     for (int j = 1; j < h; j++) {
-        z_re[j] = z_re[R - j] = z_re[0];
-        z_im[j] = z_im[R - j] = z_im[0];
-        int k = j;
+        double lo_re = z_re[0], lo_im = z_im[0], hi_re = z_re[0], hi_im = z_im[0];
+        int k = j; // i * j mod R
         for (int i = 1; i < h; i++) {
             const double u = fft_root_re[k], v = fft_root_im[k];
-            z_re[R - j] += u * fft_sum_re[i] + v * fft_dif_im[i];
-            z_im[R - j] += u * fft_sum_im[i] - v * fft_dif_re[i];
-            z_re[j] += u * fft_sum_re[i] - v * fft_dif_im[i];
-            z_im[j] += u * fft_sum_im[i] + v * fft_dif_re[i];
+            hi_re += u * fft_sum_re[i] + v * fft_dif_im[i];
+            hi_im += u * fft_sum_im[i] - v * fft_dif_re[i];
+            lo_re += u * fft_sum_re[i] - v * fft_dif_im[i];
+            lo_im += u * fft_sum_im[i] + v * fft_dif_re[i];
             k += j;
             if (k >= R)
                 k -= R;
         }
+        z_re[j] = lo_re;
+        z_im[j] = lo_im;
+        z_re[R - j] = hi_re;
+        z_im[R - j] = hi_im;
     }
     for (int j = 1; j < h; j++) {
         z_re[0] += fft_sum_re[j];
@@ -213,31 +242,87 @@ void fft_butterfly_general(int R) {
     }
 }
 
-void fft_run_stage(int S, int R, int M, double *y_re, double *y_im) {
-    fft_make_roots(R);
-    const double omega = 2 * pi / (S * R);
-    const double step_re = std::cos(omega), step_im = -std::sin(omega);
+// The stage's running rotation t starts at (1, 0) and is multiplied by the step rotation once
+// per data position; position d rotates input b of every group by t^b, built by repeated
+// multiplication, and position 0 rotates nothing.
+struct fft_turn {
+    double step_re, step_im;
     double t_re = 1, t_im = 0;
+
+    void advance() {
+        const double next_re = t_re * step_re - t_im * step_im;
+        t_im = t_im * step_re + t_re * step_im;
+        t_re = next_re;
+    }
+    void powers(int R, double *rot_re, double *rot_im) const {
+        rot_re[1] = t_re;
+        rot_im[1] = t_im;
+        for (int b = 2; b < R; b++) {
+            rot_re[b] = t_re * rot_re[b - 1] - t_im * rot_im[b - 1];
+            rot_im[b] = t_im * rot_re[b - 1] + t_re * rot_im[b - 1];
+        }
+    }
+};
+
+// A stage of a radix with a dedicated butterfly: the R values of a group stay in locals.
+template <int R, void (*Butterfly)(double *, double *)>
+void fft_run_fixed_stage(int S, int M, fft_turn turn, double *y_re, double *y_im) {
+    const int stride = S * R;
+    double z_re[std::size_t{R}], z_im[std::size_t{R}];
+    for (int g = 0; g < M; g++) {
+        double *x_re = y_re + g * stride, *x_im = y_im + g * stride;
+        for (int b = 0; b < R; b++) {
+            z_re[b] = x_re[b * S];
+            z_im[b] = x_im[b * S];
+        }
+        Butterfly(z_re, z_im);
+        for (int b = 0; b < R; b++) {
+            x_re[b * S] = z_re[b];
+            x_im[b * S] = z_im[b];
+        }
+    }
+    if (S == 1)
+        return;
+    turn.advance();
+    double rot_re[std::size_t{R}], rot_im[std::size_t{R}];
+    for (int d = 1; d < S; d++) {
+        turn.powers(R, rot_re, rot_im);
+        turn.advance();
+        for (int g = 0; g < M; g++) {
+            double *x_re = y_re + d + g * stride, *x_im = y_im + d + g * stride;
+            z_re[0] = x_re[0];
+            z_im[0] = x_im[0];
+            for (int b = 1; b < R; b++) {
+                const double re = x_re[b * S], im = x_im[b * S];
+                z_re[b] = rot_re[b] * re - rot_im[b] * im;
+                z_im[b] = rot_im[b] * re + rot_re[b] * im;
+            }
+            Butterfly(z_re, z_im);
+            for (int b = 0; b < R; b++) {
+                x_re[b * S] = z_re[b];
+                x_im[b * S] = z_im[b];
+            }
+        }
+    }
+}
+
+// A stage of any other radix (an odd prime from 7 up, or 1), through the static work vector.
+void fft_run_general_stage(int S, int R, int M, fft_turn turn, double *y_re, double *y_im) {
+    // Only this butterfly reads the root table, so only its stages build it.
+    fft_make_roots(R);
+    const int stride = S * R;
     for (int d = 0; d < S; d++) {
         if (S > 1) {
-            fft_rot_re[0] = 1;
-            fft_rot_im[0] = 0;
-            fft_rot_re[1] = t_re;
-            fft_rot_im[1] = t_im;
-            for (int b = 2; b < R; b++) {
-                fft_rot_re[b] = t_re * fft_rot_re[b - 1] - t_im * fft_rot_im[b - 1];
-                fft_rot_im[b] = t_im * fft_rot_re[b - 1] + t_re * fft_rot_im[b - 1];
-            }
-            const double next_re = t_re * step_re - t_im * step_im;
-            t_im = t_im * step_re + t_re * step_im;
-            t_re = next_re;
+            turn.powers(R, fft_rot_re, fft_rot_im);
+            turn.advance();
         }
-        const bool rotate = S > 1 && d > 0;
         for (int g = 0; g < M; g++) {
-            const int a = d + g * S * R;
-            for (int b = 0; b < R; b++) {
-                const double re = y_re[a + b * S], im = y_im[a + b * S];
-                if (rotate && b >= 1) {
+            double *x_re = y_re + d + g * stride, *x_im = y_im + d + g * stride;
+            fft_work_re[0] = x_re[0];
+            fft_work_im[0] = x_im[0];
+            for (int b = 1; b < R; b++) {
+                const double re = x_re[b * S], im = x_im[b * S];
+                if (d > 0) {
                     fft_work_re[b] = fft_rot_re[b] * re - fft_rot_im[b] * im;
                     fft_work_im[b] = fft_rot_im[b] * re + fft_rot_re[b] * im;
                 } else {
@@ -245,51 +330,34 @@ void fft_run_stage(int S, int R, int M, double *y_re, double *y_im) {
                     fft_work_im[b] = im;
                 }
             }
-            double *z_re = fft_work_re, *z_im = fft_work_im;
-            switch (R) {
-            case 2: {
-                const double re = z_re[0], im = z_im[0];
-                z_re[0] = re + z_re[1];
-                z_im[0] = im + z_im[1];
-                z_re[1] = re - z_re[1];
-                z_im[1] = im - z_im[1];
-                break;
-            }
-            case 3: {
-                const double t1_re = z_re[1] + z_re[2], t1_im = z_im[1] + z_im[2];
-                z_re[0] = z_re[0] + t1_re;
-                z_im[0] = z_im[0] + t1_im;
-                const double m1_re = r3_cos_m1 * t1_re, m1_im = r3_cos_m1 * t1_im;
-                const double m2_re = r3_sin * (z_im[1] - z_im[2]);
-                const double m2_im = r3_sin * (z_re[2] - z_re[1]);
-                const double s1_re = z_re[0] + m1_re, s1_im = z_im[0] + m1_im;
-                z_re[1] = s1_re + m2_re;
-                z_im[1] = s1_im + m2_im;
-                z_re[2] = s1_re - m2_re;
-                z_im[2] = s1_im - m2_im;
-                break;
-            }
-            case 4:
-                fft_butterfly4(z_re, z_im);
-                break;
-            case 5:
-                fft_butterfly5(z_re, z_im);
-                break;
-            case 8:
-                fft_butterfly8();
-                break;
-            case 10:
-                fft_butterfly10();
-                break;
-            default:
-                fft_butterfly_general(R);
-                break;
-            }
+            fft_butterfly_general(R);
             for (int b = 0; b < R; b++) {
-                y_re[a + b * S] = z_re[b];
-                y_im[a + b * S] = z_im[b];
+                x_re[b * S] = fft_work_re[b];
+                x_im[b * S] = fft_work_im[b];
             }
         }
+    }
+}
+
+// S: product of the earlier stages' radices; R: this stage's radix; M: groups (N / (S * R)).
+void fft_run_stage(int S, int R, int M, double *y_re, double *y_im) {
+    const double omega = 2 * pi / (S * R);
+    const fft_turn turn{std::cos(omega), -std::sin(omega)};
+    switch (R) {
+    case 2:
+        return fft_run_fixed_stage<2, fft_butterfly2>(S, M, turn, y_re, y_im);
+    case 3:
+        return fft_run_fixed_stage<3, fft_butterfly3>(S, M, turn, y_re, y_im);
+    case 4:
+        return fft_run_fixed_stage<4, fft_butterfly4>(S, M, turn, y_re, y_im);
+    case 5:
+        return fft_run_fixed_stage<5, fft_butterfly5>(S, M, turn, y_re, y_im);
+    case 8:
+        return fft_run_fixed_stage<8, fft_butterfly8>(S, M, turn, y_re, y_im);
+    case 10:
+        return fft_run_fixed_stage<10, fft_butterfly10>(S, M, turn, y_re, y_im);
+    default:
+        return fft_run_general_stage(S, R, M, turn, y_re, y_im);
     }
 }
 
