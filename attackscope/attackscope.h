@@ -34,6 +34,7 @@ struct t_attackscope {
     t_float x_holdblocks;  // inlet 4: hold-off length in blocks, by its integer part
     double *x_storage;     // the one allocation the eight arrays point into; null until the
                            // first chain build, and after a failed allocation
+    int32_t x_toldblock;   // the small block size last reported as giving no shape ratios
 };
 
 static_assert(std::is_standard_layout_v<t_attackscope>);

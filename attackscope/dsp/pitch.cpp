@@ -14,7 +14,7 @@ double estimate_pitch(const double *samples, int sr, int N) {
     const int width = sr / 30 + 1;
     // The search reads r[lo + 1 .. lo + width] and the refinement r[lo + pos - 1 ..]: both stay
     // inside r[0..N-1] only for lo >= 1 and N > lo + width.
-    if (lo < 1 || N < lo + width + 1)
+    if (lo < 1 || N < pitch_min_samples(sr))
         return no_pitch;
 
     const auto n = static_cast<std::size_t>(N);

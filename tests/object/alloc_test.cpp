@@ -12,7 +12,7 @@ TEST_F(Alloc, FailedAllocationIsReportedOncePerChainBuildAndRetried) {
         pdhost::clear_console();
         {
             failing_alloc::Scope fail(0, 1000);
-            obj.dsp(64);
+            obj.dsp(512);
         }
         ASSERT_EQ(pdhost::console().size(), 1u);
         EXPECT_EQ(pdhost::console()[0].rfind("error: attackscope~: out of memory", 0), 0u)
@@ -24,7 +24,7 @@ TEST_F(Alloc, FailedAllocationIsReportedOncePerChainBuildAndRetried) {
         EXPECT_TRUE(obj.outlet(1).empty());
     }
     pdhost::clear_console();
-    obj.dsp(64);
+    obj.dsp(512);
     EXPECT_TRUE(pdhost::console().empty());
     EXPECT_EQ(blocks(2, 0.5f), "GA");
 }
