@@ -52,26 +52,58 @@ void fft_plan_stages(int N, fft_stages &st) {
     }
 }
 
-// Output position p, written in the stages' mixed radix (digit 1 least significant), reads input
-// q = sum of digit_j * rest[j]: one counter per digit, carried like an odometer.
+// Output position p, written in the stages' mixed radix (digit j has weight span[j]), reads input
+// q = sum of digit_j * rest[j]. Digit 1 is contiguous in p and the last digit contiguous in q, so
+// the copy goes by tiles of those two digits, the digits between them counted like an odometer;
+// a plain walk over p would read the input with strides of N / radix[1].
 void fft_reorder_input(int N, const fft_stages &st, const double *in_re, const double *in_im,
                        double *out_re, double *out_im) {
-    int digit[stage_table_size + 1] = {};
-    int q = 0;
-    for (int p = 0; p < N - 1; p++) {
-        out_re[p] = in_re[q];
-        out_im[p] = in_im[q];
-        q += st.rest[1];
-        digit[1]++;
-        // p + 1 <= N - 1 has every digit below its radix at the top, so j stays <= count - 1.
-        for (int j = 1; digit[j] >= st.radix[j]; j++) {
+    const int K = st.count;
+    if (K == 1) {
+        for (int p = 0; p < N; p++) {
+            out_re[p] = in_re[p];
+            out_im[p] = in_im[p];
+        }
+        return;
+    }
+    const int first = st.radix[1], last = st.radix[K];
+    const int q_first = st.rest[1], p_last = st.span[K];
+    // For power-of-two lengths a tile's rows in the input (and its columns in the output) lie a
+    // power of two apart, in one cache set: a tile goes through a local copy, one array at a time,
+    // so that each of its lines is touched once.
+    double buffer[10 * 10];
+    const auto copy_tile = [&](int p_base, int q_base, const double *in, double *out) {
+        if (first > 10 || last > 10) {
+            for (int a = 0; a < first; a++) {
+                for (int b = 0; b < last; b++)
+                    out[p_base + a + b * p_last] = in[q_base + a * q_first + b];
+            }
+            return;
+        }
+        for (int a = 0; a < first; a++) {
+            for (int b = 0; b < last; b++)
+                buffer[a * last + b] = in[q_base + a * q_first + b];
+        }
+        for (int b = 0; b < last; b++) {
+            for (int a = 0; a < first; a++)
+                out[p_base + a + b * p_last] = buffer[a * last + b];
+        }
+    };
+    int digit[stage_table_size] = {};
+    int p_base = 0, q_base = 0;
+    for (int tile = N / (first * last); tile > 0; tile--) {
+        copy_tile(p_base, q_base, in_re, out_re);
+        copy_tile(p_base, q_base, in_im, out_im);
+        for (int j = 2; j < K; j++) {
+            p_base += st.span[j];
+            q_base += st.rest[j];
+            if (++digit[j] < st.radix[j])
+                break;
             digit[j] = 0;
-            q += st.rest[j + 1] - st.rest[j - 1];
-            digit[j + 1]++;
+            p_base -= st.span[j] * st.radix[j];
+            q_base -= st.rest[j] * st.radix[j];
         }
     }
-    out_re[N - 1] = in_re[N - 1];
-    out_im[N - 1] = in_im[N - 1];
 }
 
 void fft_make_roots(int R) {
@@ -86,35 +118,72 @@ void fft_make_roots(int R) {
     }
 }
 
-// Radix 2 and 3 are written out here as the other fixed butterflies are: each replaces
-// re/im[0..R-1] by its R-point forward DFT, in place.
-inline void fft_butterfly2(double *re, double *im) {
-    const double z0_re = re[0], z0_im = im[0];
+// Several neighbouring data positions of one stage, side by side. Each operation applies element
+// by element, so every position gets exactly the operations it would get alone.
+constexpr int lane_count = 4;
+struct fft_lanes {
+    double v[lane_count];
+};
+inline fft_lanes operator+(const fft_lanes &a, const fft_lanes &b) {
+    fft_lanes r;
+    for (int l = 0; l < lane_count; l++)
+        r.v[l] = a.v[l] + b.v[l];
+    return r;
+}
+inline fft_lanes operator-(const fft_lanes &a, const fft_lanes &b) {
+    fft_lanes r;
+    for (int l = 0; l < lane_count; l++)
+        r.v[l] = a.v[l] - b.v[l];
+    return r;
+}
+inline fft_lanes operator*(const fft_lanes &a, const fft_lanes &b) {
+    fft_lanes r;
+    for (int l = 0; l < lane_count; l++)
+        r.v[l] = a.v[l] * b.v[l];
+    return r;
+}
+inline fft_lanes operator*(double c, const fft_lanes &b) {
+    fft_lanes r;
+    for (int l = 0; l < lane_count; l++)
+        r.v[l] = c * b.v[l];
+    return r;
+}
+inline fft_lanes operator-(const fft_lanes &a) {
+    fft_lanes r;
+    for (int l = 0; l < lane_count; l++)
+        r.v[l] = -a.v[l];
+    return r;
+}
+
+// The dedicated butterflies replace re/im[0..R-1] by their R-point forward DFT, in place. T is a
+// double, or fft_lanes: the same operations on several data positions side by side.
+template <class T> inline void fft_butterfly2(T *re, T *im) {
+    const T z0_re = re[0], z0_im = im[0];
     re[0] = z0_re + re[1];
     im[0] = z0_im + im[1];
     re[1] = z0_re - re[1];
     im[1] = z0_im - im[1];
 }
 
-inline void fft_butterfly3(double *re, double *im) {
-    const double t1_re = re[1] + re[2], t1_im = im[1] + im[2];
+template <class T> inline void fft_butterfly3(T *re, T *im) {
+    const T t1_re = re[1] + re[2], t1_im = im[1] + im[2];
     re[0] = re[0] + t1_re;
     im[0] = im[0] + t1_im;
-    const double m1_re = r3_cos_m1 * t1_re, m1_im = r3_cos_m1 * t1_im;
-    const double m2_re = r3_sin * (im[1] - im[2]);
-    const double m2_im = r3_sin * (re[2] - re[1]);
-    const double s1_re = re[0] + m1_re, s1_im = im[0] + m1_im;
+    const T m1_re = r3_cos_m1 * t1_re, m1_im = r3_cos_m1 * t1_im;
+    const T m2_re = r3_sin * (im[1] - im[2]);
+    const T m2_im = r3_sin * (re[2] - re[1]);
+    const T s1_re = re[0] + m1_re, s1_im = im[0] + m1_im;
     re[1] = s1_re + m2_re;
     im[1] = s1_im + m2_im;
     re[2] = s1_re - m2_re;
     im[2] = s1_im - m2_im;
 }
 
-inline void fft_butterfly4(double *re, double *im) {
-    const double t1_re = re[0] + re[2], t1_im = im[0] + im[2];
-    const double t2_re = re[1] + re[3], t2_im = im[1] + im[3];
-    const double m2_re = re[0] - re[2], m2_im = im[0] - im[2];
-    const double m3_re = im[1] - im[3], m3_im = re[3] - re[1];
+template <class T> inline void fft_butterfly4(T *re, T *im) {
+    const T t1_re = re[0] + re[2], t1_im = im[0] + im[2];
+    const T t2_re = re[1] + re[3], t2_im = im[1] + im[3];
+    const T m2_re = re[0] - re[2], m2_im = im[0] - im[2];
+    const T m3_re = im[1] - im[3], m3_im = re[3] - re[1];
     re[0] = t1_re + t2_re;
     im[0] = t1_im + t2_im;
     re[2] = t1_re - t2_re;
@@ -125,25 +194,25 @@ inline void fft_butterfly4(double *re, double *im) {
     im[3] = m2_im - m3_im;
 }
 
-inline void fft_butterfly5(double *re, double *im) {
-    const double t1_re = re[1] + re[4], t1_im = im[1] + im[4];
-    const double t2_re = re[2] + re[3], t2_im = im[2] + im[3];
-    const double t3_re = re[1] - re[4], t3_im = im[1] - im[4];
-    const double t4_re = re[3] - re[2], t4_im = im[3] - im[2];
-    const double t5_re = t1_re + t2_re, t5_im = t1_im + t2_im;
+template <class T> inline void fft_butterfly5(T *re, T *im) {
+    const T t1_re = re[1] + re[4], t1_im = im[1] + im[4];
+    const T t2_re = re[2] + re[3], t2_im = im[2] + im[3];
+    const T t3_re = re[1] - re[4], t3_im = im[1] - im[4];
+    const T t4_re = re[3] - re[2], t4_im = im[3] - im[2];
+    const T t5_re = t1_re + t2_re, t5_im = t1_im + t2_im;
     re[0] = re[0] + t5_re;
     im[0] = im[0] + t5_im;
-    const double m1_re = r5_cos_mean_m1 * t5_re, m1_im = r5_cos_mean_m1 * t5_im;
-    const double m2_re = r5_cos_half_dif * (t1_re - t2_re);
-    const double m2_im = r5_cos_half_dif * (t1_im - t2_im);
-    const double m3_re = -r5_sin_neg * (t3_im + t4_im), m3_im = r5_sin_neg * (t3_re + t4_re);
-    const double m4_re = -r5_sin_sum_neg * t4_im, m4_im = r5_sin_sum_neg * t4_re;
-    const double m5_re = -r5_sin_dif * t3_im, m5_im = r5_sin_dif * t3_re;
-    const double s3_re = m3_re - m4_re, s3_im = m3_im - m4_im;
-    const double s5_re = m3_re + m5_re, s5_im = m3_im + m5_im;
-    const double s1_re = re[0] + m1_re, s1_im = im[0] + m1_im;
-    const double s2_re = s1_re + m2_re, s2_im = s1_im + m2_im;
-    const double s4_re = s1_re - m2_re, s4_im = s1_im - m2_im;
+    const T m1_re = r5_cos_mean_m1 * t5_re, m1_im = r5_cos_mean_m1 * t5_im;
+    const T m2_re = r5_cos_half_dif * (t1_re - t2_re);
+    const T m2_im = r5_cos_half_dif * (t1_im - t2_im);
+    const T m3_re = -r5_sin_neg * (t3_im + t4_im), m3_im = r5_sin_neg * (t3_re + t4_re);
+    const T m4_re = -r5_sin_sum_neg * t4_im, m4_im = r5_sin_sum_neg * t4_re;
+    const T m5_re = -r5_sin_dif * t3_im, m5_im = r5_sin_dif * t3_re;
+    const T s3_re = m3_re - m4_re, s3_im = m3_im - m4_im;
+    const T s5_re = m3_re + m5_re, s5_im = m3_im + m5_im;
+    const T s1_re = re[0] + m1_re, s1_im = im[0] + m1_im;
+    const T s2_re = s1_re + m2_re, s2_im = s1_im + m2_im;
+    const T s4_re = s1_re - m2_re, s4_im = s1_im - m2_im;
     re[1] = s2_re + s3_re;
     im[1] = s2_im + s3_im;
     re[2] = s4_re + s5_re;
@@ -155,8 +224,8 @@ inline void fft_butterfly5(double *re, double *im) {
 }
 
 // Two radix-4 halves; the odd half is rotated by multiples of 45 degrees before they are joined.
-inline void fft_butterfly8(double *re, double *im) {
-    double a_re[4], a_im[4], b_re[4], b_im[4];
+template <class T> inline void fft_butterfly8(T *re, T *im) {
+    T a_re[4], a_im[4], b_re[4], b_im[4];
     for (int k = 0; k < 4; k++) {
         a_re[k] = re[2 * k];
         a_im[k] = im[2 * k];
@@ -165,7 +234,7 @@ inline void fft_butterfly8(double *re, double *im) {
     }
     fft_butterfly4(a_re, a_im);
     fft_butterfly4(b_re, b_im);
-    double b_re_k = b_re[1], b_im_k = b_im[1];
+    T b_re_k = b_re[1], b_im_k = b_im[1];
     b_re[1] = r8_root_half * (b_re_k + b_im_k);
     b_im[1] = r8_root_half * (b_im_k - b_re_k);
     b_re_k = b_re[2];
@@ -185,12 +254,12 @@ inline void fft_butterfly8(double *re, double *im) {
 }
 
 // Prime-factor (Good-Thomas) mapping: 10 = 2 * 5 with coprime factors needs no rotation.
-inline void fft_butterfly10(double *re, double *im) {
+template <class T> inline void fft_butterfly10(T *re, T *im) {
     static constexpr int a_from[5] = {0, 2, 4, 6, 8};
     static constexpr int b_from[5] = {5, 7, 9, 1, 3};
     static constexpr int sum_to[5] = {0, 6, 2, 8, 4};
     static constexpr int dif_to[5] = {5, 1, 7, 3, 9};
-    double a_re[5], a_im[5], b_re[5], b_im[5];
+    T a_re[5], a_im[5], b_re[5], b_im[5];
     for (int k = 0; k < 5; k++) {
         a_re[k] = re[a_from[k]];
         a_im[k] = im[a_from[k]];
@@ -264,45 +333,112 @@ struct fft_turn {
     }
 };
 
-// A stage of a radix with a dedicated butterfly: the R values of a group stay in locals.
-template <int R, void (*Butterfly)(double *, double *)>
-void fft_run_fixed_stage(int S, int M, fft_turn turn, double *y_re, double *y_im) {
-    const int stride = S * R;
+template <int R, class T> inline void fft_butterfly(T *re, T *im) {
+    if constexpr (R == 2)
+        fft_butterfly2(re, im);
+    else if constexpr (R == 3)
+        fft_butterfly3(re, im);
+    else if constexpr (R == 4)
+        fft_butterfly4(re, im);
+    else if constexpr (R == 5)
+        fft_butterfly5(re, im);
+    else if constexpr (R == 8)
+        fft_butterfly8(re, im);
+    else
+        fft_butterfly10(re, im);
+}
+
+// One data position of a dedicated-radix stage, all groups; rot == nullptr rotates nothing.
+// x points at position d of group 0; groups are stride apart, a group's values S apart.
+template <int R>
+void fft_fixed_position(const double *rot_re, const double *rot_im, int S, int M, int stride,
+                        double *x_re, double *x_im) {
     double z_re[std::size_t{R}], z_im[std::size_t{R}];
     for (int g = 0; g < M; g++) {
-        double *x_re = y_re + g * stride, *x_im = y_im + g * stride;
-        for (int b = 0; b < R; b++) {
-            z_re[b] = x_re[b * S];
-            z_im[b] = x_im[b * S];
+        double *g_re = x_re + g * stride, *g_im = x_im + g * stride;
+        z_re[0] = g_re[0];
+        z_im[0] = g_im[0];
+        for (int b = 1; b < R; b++) {
+            const double re = g_re[b * S], im = g_im[b * S];
+            if (rot_re != nullptr) {
+                z_re[b] = rot_re[b] * re - rot_im[b] * im;
+                z_im[b] = rot_im[b] * re + rot_re[b] * im;
+            } else {
+                z_re[b] = re;
+                z_im[b] = im;
+            }
         }
-        Butterfly(z_re, z_im);
+        fft_butterfly<R>(z_re, z_im);
         for (int b = 0; b < R; b++) {
-            x_re[b * S] = z_re[b];
-            x_im[b * S] = z_im[b];
+            g_re[b * S] = z_re[b];
+            g_im[b * S] = z_im[b];
         }
     }
+}
+
+// lane_count neighbouring positions at once. A butterfly's values lie S apart, and with the wide
+// power-of-two strides of late stages they all fall into one cache set and evict each other
+// before the next position could reuse their lines; neighbours taken together share each load.
+template <int R>
+void fft_fixed_lanes(const fft_lanes *rot_re, const fft_lanes *rot_im, int S, int M, int stride,
+                     double *x_re, double *x_im) {
+    fft_lanes z_re[std::size_t{R}], z_im[std::size_t{R}];
+    for (int g = 0; g < M; g++) {
+        double *g_re = x_re + g * stride, *g_im = x_im + g * stride;
+        for (int l = 0; l < lane_count; l++) {
+            z_re[0].v[l] = g_re[l];
+            z_im[0].v[l] = g_im[l];
+        }
+        for (int b = 1; b < R; b++) {
+            fft_lanes re, im;
+            for (int l = 0; l < lane_count; l++) {
+                re.v[l] = g_re[b * S + l];
+                im.v[l] = g_im[b * S + l];
+            }
+            z_re[b] = rot_re[b] * re - rot_im[b] * im;
+            z_im[b] = rot_im[b] * re + rot_re[b] * im;
+        }
+        fft_butterfly<R>(z_re, z_im);
+        for (int b = 0; b < R; b++) {
+            for (int l = 0; l < lane_count; l++) {
+                g_re[b * S + l] = z_re[b].v[l];
+                g_im[b * S + l] = z_im[b].v[l];
+            }
+        }
+    }
+}
+
+// A stage of a radix with a dedicated butterfly. Positions run in ascending order, as the
+// running rotation requires; the lanes start at position lane_count, aligned with the arrays.
+template <int R> void fft_run_fixed_stage(int S, int M, fft_turn turn, double *y_re, double *y_im) {
+    const int stride = S * R;
+    fft_fixed_position<R>(nullptr, nullptr, S, M, stride, y_re, y_im);
     if (S == 1)
         return;
     turn.advance();
     double rot_re[std::size_t{R}], rot_im[std::size_t{R}];
-    for (int d = 1; d < S; d++) {
+    int d = 1;
+    for (; d < S && d < lane_count; d++) {
         turn.powers(R, rot_re, rot_im);
         turn.advance();
-        for (int g = 0; g < M; g++) {
-            double *x_re = y_re + d + g * stride, *x_im = y_im + d + g * stride;
-            z_re[0] = x_re[0];
-            z_im[0] = x_im[0];
+        fft_fixed_position<R>(rot_re, rot_im, S, M, stride, y_re + d, y_im + d);
+    }
+    fft_lanes lanes_re[std::size_t{R}] = {}, lanes_im[std::size_t{R}] = {};
+    for (; d + lane_count <= S; d += lane_count) {
+        for (int l = 0; l < lane_count; l++) {
+            turn.powers(R, rot_re, rot_im);
+            turn.advance();
             for (int b = 1; b < R; b++) {
-                const double re = x_re[b * S], im = x_im[b * S];
-                z_re[b] = rot_re[b] * re - rot_im[b] * im;
-                z_im[b] = rot_im[b] * re + rot_re[b] * im;
-            }
-            Butterfly(z_re, z_im);
-            for (int b = 0; b < R; b++) {
-                x_re[b * S] = z_re[b];
-                x_im[b * S] = z_im[b];
+                lanes_re[b].v[l] = rot_re[b];
+                lanes_im[b].v[l] = rot_im[b];
             }
         }
+        fft_fixed_lanes<R>(lanes_re, lanes_im, S, M, stride, y_re + d, y_im + d);
+    }
+    for (; d < S; d++) {
+        turn.powers(R, rot_re, rot_im);
+        turn.advance();
+        fft_fixed_position<R>(rot_re, rot_im, S, M, stride, y_re + d, y_im + d);
     }
 }
 
@@ -345,17 +481,17 @@ void fft_run_stage(int S, int R, int M, double *y_re, double *y_im) {
     const fft_turn turn{std::cos(omega), -std::sin(omega)};
     switch (R) {
     case 2:
-        return fft_run_fixed_stage<2, fft_butterfly2>(S, M, turn, y_re, y_im);
+        return fft_run_fixed_stage<2>(S, M, turn, y_re, y_im);
     case 3:
-        return fft_run_fixed_stage<3, fft_butterfly3>(S, M, turn, y_re, y_im);
+        return fft_run_fixed_stage<3>(S, M, turn, y_re, y_im);
     case 4:
-        return fft_run_fixed_stage<4, fft_butterfly4>(S, M, turn, y_re, y_im);
+        return fft_run_fixed_stage<4>(S, M, turn, y_re, y_im);
     case 5:
-        return fft_run_fixed_stage<5, fft_butterfly5>(S, M, turn, y_re, y_im);
+        return fft_run_fixed_stage<5>(S, M, turn, y_re, y_im);
     case 8:
-        return fft_run_fixed_stage<8, fft_butterfly8>(S, M, turn, y_re, y_im);
+        return fft_run_fixed_stage<8>(S, M, turn, y_re, y_im);
     case 10:
-        return fft_run_fixed_stage<10, fft_butterfly10>(S, M, turn, y_re, y_im);
+        return fft_run_fixed_stage<10>(S, M, turn, y_re, y_im);
     default:
         return fft_run_general_stage(S, R, M, turn, y_re, y_im);
     }

@@ -1,0 +1,112 @@
+// Runs the benchmarks, then prints two tables: every "<what>/ours/<size>" time as a ratio to each
+// "<what>/<peer>/<size>" of the same run, and every benchmark with a "block_seconds" counter as a
+// share of that real-time block length.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Figure {
+    double ns = 0;       // real time per iteration: the median of repetitions, else the fastest
+    bool median = false; // whether ns is a median
+    double block_seconds = 0;
+};
+
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &run : runs)
+            record(run);
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        print_ratios();
+        print_block_shares();
+    }
+
+  private:
+    void record(const Run &run) {
+        if (run.error_occurred || run.iterations == 0)
+            return;
+        const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+        if (run.run_type == Run::RT_Aggregate && !median)
+            return;
+        std::string name = run.run_name.str();
+        const double ns = run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
+        if (figures_.find(name) == figures_.end())
+            order_.push_back(name);
+        Figure &f = figures_[name];
+        if (median || (!f.median && (f.ns == 0 || ns < f.ns))) {
+            f.ns = ns;
+            f.median = median;
+        }
+        if (const auto c = run.counters.find("block_seconds"); c != run.counters.end())
+            f.block_seconds = c->second.value;
+    }
+
+    // "<what>/<impl>/<size>" -> {"<what>/<size>", impl}; other names give an empty impl.
+    static std::pair<std::string, std::string> split(const std::string &name) {
+        const auto a = name.find('/');
+        const auto b = a == std::string::npos ? a : name.find('/', a + 1);
+        if (b == std::string::npos)
+            return {name, ""};
+        return {name.substr(0, a) + name.substr(b), name.substr(a + 1, b - a - 1)};
+    }
+
+    void print_ratios() const {
+        bool header = false;
+        for (const std::string &name : order_) {
+            const auto [key, impl] = split(name);
+            if (impl != "ours")
+                continue;
+            for (const std::string &peer : order_) {
+                const auto [peer_key, peer_impl] = split(peer);
+                if (peer_key != key || peer_impl.empty() || peer_impl == "ours")
+                    continue;
+                if (!header) {
+                    std::printf("\n%-22s %-26s %12s %12s %8s\n", "ours", "peer", "ours ns",
+                                "peer ns", "ratio");
+                    header = true;
+                }
+                const double ours = figures_.at(name).ns, theirs = figures_.at(peer).ns;
+                std::printf("%-22s %-26s %12.0f %12.0f %8.2f\n", name.c_str(), peer.c_str(), ours,
+                            theirs, ours / theirs);
+            }
+        }
+    }
+
+    void print_block_shares() const {
+        for (const std::string &name : order_) {
+            const Figure &f = figures_.at(name);
+            if (f.block_seconds > 0)
+                std::printf("\n%s: %.0f ns per call, %.3f%% of a %.2f ms block\n", name.c_str(),
+                            f.ns, 100 * f.ns * 1e-9 / f.block_seconds, f.block_seconds * 1e3);
+        }
+    }
+
+    std::map<std::string, Figure> figures_;
+    std::vector<std::string> order_;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
