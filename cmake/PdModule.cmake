@@ -27,10 +27,8 @@ function(add_pd_module target)
         PREFIX "" OUTPUT_NAME "${PD_NAME}" SUFFIX ".pd_linux"
         LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/pd"
         LINK_DEPENDS "${map}")
-    # Pd finds the help patch beside the plug-in.
-    add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different
-                "${CMAKE_CURRENT_SOURCE_DIR}/${PD_HELP}" "${CMAKE_BINARY_DIR}/pd/${PD_HELP}")
+    # Pd finds the help patch beside the plug-in; configure_file copies it again when it changes.
+    configure_file("${PD_HELP}" "${CMAKE_BINARY_DIR}/pd/${PD_HELP}" COPYONLY)
     install(TARGETS ${target} LIBRARY DESTINATION "${PD_INSTALL_SUBDIR}")
     install(FILES "${PD_HELP}" DESTINATION "${PD_INSTALL_SUBDIR}")
 endfunction()

@@ -13,10 +13,10 @@ struct Note {
     double seconds, freq, level;
 };
 
-// An open E string, then a short phrase; each note rings 0.6 s and the next starts after 0.8 s.
-constexpr Note notes[] = {{0.25, 82.41, 0.5},  {1.05, 196.0, 0.5},  {1.85, 440.0, 0.4},
-                          {2.65, 146.83, 0.6}, {3.45, 329.63, 0.4}, {4.25, 246.94, 0.5},
-                          {5.05, 110.0, 0.7},  {5.85, 293.66, 0.3}};
+// A short phrase of guitar-range notes; each rings 0.6 s and the next starts 0.8 s after it.
+constexpr Note notes[] = {{0.25, 196.0, 0.5},  {1.05, 246.94, 0.5}, {1.85, 440.0, 0.4},
+                          {2.65, 329.63, 0.6}, {3.45, 110.0, 0.7},  {4.25, 293.66, 0.5},
+                          {5.05, 392.0, 0.4},  {5.85, 220.0, 0.6}};
 constexpr double total_seconds = 7.0;
 
 void put32(std::FILE *f, uint32_t v) {
