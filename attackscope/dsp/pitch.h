@@ -20,6 +20,8 @@ double estimate_pitch(const double *samples, int sr, int N);
 
 // The shortest capture, in samples, in which estimate_pitch searches for a period at rate sr:
 // lo + width + 1 (1491 at 44100 Hz).
-constexpr int pitch_min_samples(int sr) { return sr / 2300 + (sr / 30 + 1) + 1; }
+constexpr int pitch_min_samples(int sr) {
+    return sr / 2300 + (sr / 30 + 1) + 1;
+}
 
 } // namespace dsp
