@@ -16,12 +16,15 @@ inline constexpr int fft_max_stages = 19;
 // The caller owns all four arrays; the outputs must not overlap the inputs. N < 1 does nothing.
 // A length with a prime factor above maxPrimeFactor is fatal: two lines go to standard output
 // and the process exits with status 1, before anything is written to the outputs.
-// Allocates nothing and takes no lock, so it may run on the audio thread, but it is not
-// re-entrant: every call shares one set of static work arrays, so calls must not overlap.
+// Work grows with N times the sum of the radices (an odd prime radix R above 10 costs about R/2
+// complex products per point of its stage). Allocates nothing and takes no lock, so it may run on
+// the audio thread, but it is not re-entrant: every call shares one set of static work arrays,
+// so calls must not overlap.
 void fft_transform(int N, const double *in_re, const double *in_im, double *out_re, double *out_im);
 
 // The radices the transform uses for length N >= 1, in the order its stages run: writes
-// radices[0..K-1] (K <= fft_max_stages) and returns K. N = 1 gives the single radix 1.
+// radices[0..K-1] (K <= fft_max_stages) and returns K. N = 1 gives the single radix 1; N < 1
+// writes nothing and returns 0.
 // Power-of-two lengths of 4 or more use only 4 and 8. Pure function; the transform's planner.
 int fft_split_length(int N, int *radices);
 

@@ -110,6 +110,8 @@ TEST(FftPlan, StageOrders) {
     EXPECT_EQ(stage_radices(2062), V({1031, 2}));
     EXPECT_EQ(stage_radices(2147483647), V({2147483647}));
     EXPECT_EQ(stage_radices(1 << 30), V({8, 8, 8, 8, 8, 8, 8, 8, 8, 8}));
+    // The deepest plan of any int length: 3^19 fills every stage table entry.
+    EXPECT_EQ(stage_radices(1162261467), V(dsp::fft_max_stages, 3));
 }
 
 TEST(FftPlan, EveryLengthFactorsIntoItsRadices) {
