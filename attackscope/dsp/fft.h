@@ -16,8 +16,8 @@ inline constexpr int fft_max_stages = 19;
 // The caller owns all four arrays; the outputs must not overlap the inputs. N < 1 does nothing.
 // A length with a prime factor above maxPrimeFactor is fatal: two lines go to standard output
 // and the process exits with status 1, before anything is written to the outputs.
-// Work grows with N times the sum of the radices (an odd prime radix R above 10 costs about R/2
-// complex products per point of its stage). Allocates nothing and takes no lock, so it may run on
+// Work grows with N times the sum of the radices (an odd prime radix R above 10 costs about R
+// real products per point of its stage). Allocates nothing and takes no lock, so it may run on
 // the audio thread, but it is not re-entrant: every call shares one set of static work arrays,
 // so calls must not overlap.
 void fft_transform(int N, const double *in_re, const double *in_im, double *out_re, double *out_im);
