@@ -554,4 +554,10 @@ void fft_transform(int N, const double *in_re, const double *in_im, double *out_
         fft_run_stage(st.span[i], st.radix[i], st.rest[i], out_re, out_im);
 }
 
+bool fft_length_supported(int N) {
+    int radices[fft_max_stages];
+    // Stage 1 holds the largest radix whenever one above 10 is present.
+    return fft_split_length(N, radices) > 0 && radices[0] <= maxPrimeFactor;
+}
+
 } // namespace dsp

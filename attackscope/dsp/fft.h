@@ -28,4 +28,8 @@ void fft_transform(int N, const double *in_re, const double *in_im, double *out_
 // Power-of-two lengths of 4 or more use only 4 and 8. Pure function; the transform's planner.
 int fft_split_length(int N, int *radices);
 
+// Whether fft_transform takes length N without its fatal stop: N >= 1 and no prime factor above
+// maxPrimeFactor. Callers that cannot choose their length ask this first.
+bool fft_length_supported(int N);
+
 } // namespace dsp

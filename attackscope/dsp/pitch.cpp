@@ -16,6 +16,10 @@ double estimate_pitch(const double *samples, int sr, int N) {
     // inside r[0..N-1] only for lo >= 1 and N > lo + width.
     if (lo < 1 || N < pitch_min_samples(sr))
         return no_pitch;
+    // Pd's blocks are powers of two, but a capture of any other length must not end the host
+    // through the transform's fatal stop: it has no pitch to report either.
+    if (!fft_length_supported(N))
+        return no_pitch;
 
     const auto n = static_cast<std::size_t>(N);
     auto *scratch = static_cast<double *>(std::malloc(4 * n * sizeof(double)));

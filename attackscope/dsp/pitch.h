@@ -11,11 +11,12 @@ namespace dsp {
 // calibrated on exactly this estimate.
 // No measurable period gives +infinity, above any pitch the analyser accepts: captures too short
 // for the lag range (N < lo + width + 1; 1491 at 44100 Hz), sample rates below 2300 Hz (no lag
-// below the search to refine with), and scratch memory that cannot be had.
+// below the search to refine with), lengths the transform cannot take (a prime factor above
+// 1024; four blocks of a power-of-two length never have one), and scratch memory that cannot be
+// had.
 // Reads samples only; the caller owns them. Allocates 4N doubles of scratch with std::malloc and
 // releases them before returning. Runs on the audio thread but is not re-entrant (the transform
-// uses static storage), and N must not have a prime factor above 1024 (fft_transform stops the
-// process); four blocks of a power-of-two length never do.
+// uses static storage).
 double estimate_pitch(const double *samples, int sr, int N);
 
 // The shortest capture, in samples, in which estimate_pitch searches for a period at rate sr:

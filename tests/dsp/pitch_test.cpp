@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "fft.h"
 #include "pitch.h"
 
 namespace {
@@ -59,6 +60,18 @@ TEST(EstimatePitch, CaptureShorterThanLagRangeHasNoPitch) {
     }
     // At the bound the last lag searched is circular lag -1, so the estimate is the lowest one.
     EXPECT_NEAR(pitch(sine(441, 1491)), 44100 / 1488.0, 0.1);
+}
+
+TEST(EstimatePitch, LengthTheTransformRefusesHasNoPitchAndKeepsTheProcess) {
+    // 4 * 1031 and 2 * 1031 have a prime factor above 1024; 2 * 1021 does not.
+    for (const int n : {4124, 2062}) {
+        ASSERT_FALSE(dsp::fft_length_supported(n));
+        EXPECT_EQ(dsp::estimate_pitch(sine(441, n).data(), sr, n), inf) << n;
+    }
+    EXPECT_TRUE(dsp::fft_length_supported(2042));
+    EXPECT_TRUE(std::isfinite(dsp::estimate_pitch(sine(441, 2042).data(), sr, 2042)));
+    EXPECT_FALSE(dsp::fft_length_supported(0));
+    EXPECT_TRUE(dsp::fft_length_supported(1));
 }
 
 TEST(EstimatePitch, SampleRateWithoutLowestLagHasNoPitch) {
