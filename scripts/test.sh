@@ -1,8 +1,37 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything with the tests and runs them all.
+# Installs what is missing, then builds and runs every test:
+#   1. unit, object and patch tests (the real pd binary) in a normal build;
+#   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer (any report fails);
+#   3. valgrind memcheck over the in-process object tests;
+#   4. each fuzz target for a bounded time from the committed corpus (FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
-cmake -S . -B build/test -G Ninja -DATTACKSCOPE_TESTS=ON >/dev/null
-cmake --build build/test
-ctest --test-dir build/test --output-on-failure -j2
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+run_suite() { # build folder, extra cmake options...
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DATTACKSCOPE_TESTS=ON "$@" >/dev/null
+    cmake --build "$dir"
+    ctest --test-dir "$dir" --output-on-failure -j2 | tee -a "$log"
+}
+
+echo "== tests"
+run_suite build/test
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_suite build/asan \
+    -DATTACKSCOPE_SANITIZE=address,undefined
+if [ -x scripts/memcheck.sh ]; then
+    echo "== valgrind memcheck"
+    scripts/memcheck.sh build/test
+fi
+if [ -x scripts/fuzz.sh ]; then
+    echo "== fuzzing"
+    scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+fi
+
+passed=$(awk '/tests passed, .* tests failed out of/ {
+    total += $NF; failed += $4 } END { print total - failed, failed }' "$log")
+echo "${passed% *} passed, ${passed#* } failed"
