@@ -4,7 +4,7 @@
 #   scripts/memcheck.sh BUILD_DIR
 # BUILD_DIR is a build configured with -DATTACKSCOPE_TESTS=ON and without ATTACKSCOPE_SANITIZE
 # (valgrind and the sanitizers' runtimes do not mix). Then runs the real pd under valgrind on the
-# stress patches, where the plug-in is loaded, rebuilt and deleted as in use. About a minute.
+# stress patches, where the plug-in is loaded, rebuilt and deleted as in use. About 90 s.
 set -uo pipefail
 if [ $# -ne 1 ]; then
     echo "usage: $0 BUILD_DIR" >&2
@@ -68,18 +68,22 @@ for entry in "${tests[@]}"; do
 done
 # The stress patches in pd: besides valgrind's verdict, pd must end normally, create every object
 # and print the same lines as without valgrind (its watchdog may complain about the slowness).
+printed_lines() { grep -v -E '^verbose\(|^$|^watchdog: |^==[0-9]+==' "$1"; }
 pd_bin=$(command -v pd) || { echo "FAIL: pd is not installed"; exit 1; }
 for patch in "$root"/tests/stress/stress_*.pd; do
     name=$(basename "$patch" .pd)
+    expected="${patch%.pd}.expected"
     log=$(mktemp)
     start=$SECONDS
     (cd "$(dirname "$patch")" && valgrind "${valgrind_opts[@]}" "$pd_bin" -nogui -noaudio -batch \
         -stderr -path "$build/pd" -open "$name.pd") >"$log" 2>&1
     rc=$?
     if [ $rc -ne 0 ] || grep -q "couldn't create" "$log" ||
-        ! grep -v -E '^verbose\(|^$|^watchdog: ' "$log" | diff -q - "${patch%.pd}.expected" >/dev/null; then
+        ! printed_lines "$log" | diff -q - "$expected" >/dev/null; then
         echo "FAIL: pd $name (exit status $rc)"
-        grep -v -E '^verbose\(|^$|^watchdog: ' "$log" | diff -u "${patch%.pd}.expected" -
+        cat "$log"
+        echo "--- printed lines against $expected:"
+        printed_lines "$log" | diff -u "$expected" -
         status=1
     else
         echo "ok: pd $name ($((SECONDS - start)) s)"
