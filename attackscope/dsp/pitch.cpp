@@ -46,10 +46,16 @@ double estimate_pitch(const double *samples, int sr, int N) {
     // short of it: the analyser's shape ratios are calibrated on exactly this estimate.
     const double three[3] = {r[lo + pos - 1], r[lo + pos], r[lo + pos + 1]};
     const double delta = parabolic_offset(three);
-    const double f0 = sr / (static_cast<double>(lo) + static_cast<double>(pos - 1) + delta);
+    const double period = static_cast<double>(lo) + static_cast<double>(pos - 1) + delta;
 
     std::free(scratch);
-    return f0;
+    // At least lo - 2 samples, so positive from 6900 Hz up. Below, lo is 1 or 2 and a maximum at
+    // the first lag searched can leave the period at 0 or, by rounding, just below it: a period
+    // that is not positive measures nothing, and a negative frequency would pass every "above
+    // 1500 Hz" test of the caller.
+    if (!(period > 0))
+        return no_pitch;
+    return sr / period;
 }
 
 } // namespace dsp

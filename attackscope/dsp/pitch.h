@@ -11,9 +11,9 @@ namespace dsp {
 // calibrated on exactly this estimate.
 // No measurable period gives +infinity, above any pitch the analyser accepts: captures too short
 // for the lag range (N < lo + width + 1; 1491 at 44100 Hz), sample rates below 2300 Hz (no lag
-// below the search to refine with), lengths the transform cannot take (a prime factor above
-// 1024; four blocks of a power-of-two length never have one), and scratch memory that cannot be
-// had.
+// below the search to refine with), a period of 0 samples or less (possible only below 6900 Hz),
+// lengths the transform cannot take (a prime factor above 1024; four blocks of a power-of-two
+// length never have one), and scratch memory that cannot be had.
 // Reads samples only; the caller owns them. Allocates 4N doubles of scratch with std::malloc and
 // releases them before returning. Runs on the audio thread but is not re-entrant (the transform
 // uses static storage).
