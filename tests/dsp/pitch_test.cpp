@@ -82,4 +82,19 @@ TEST(EstimatePitch, SampleRateWithoutLowestLagHasNoPitch) {
     EXPECT_TRUE(std::isfinite(dsp::estimate_pitch(x.data(), 6900, 4096)));
 }
 
+TEST(EstimatePitch, PeriodOfZeroOrLessHasNoPitch) {
+    // From 2300 to 4599 Hz the first lag searched is 2. A signal of period 2 has its maximum
+    // there, and the period, taken two samples short of it, is 0 plus a rounding-sized offset:
+    // over 768 samples it came out just below 0, for a frequency of about -1.5e19 Hz.
+    for (const int rate : {2300, 3000, 4599}) {
+        for (const int n : {512, 768, 1024, 2048}) {
+            std::vector<double> x(static_cast<std::size_t>(n));
+            for (std::size_t i = 0; i < x.size(); i += 2)
+                x[i] = 0.5;
+            const double f0 = dsp::estimate_pitch(x.data(), rate, n);
+            EXPECT_GT(f0, 0.0) << rate << " Hz, " << n << " samples";
+        }
+    }
+}
+
 } // namespace
