@@ -9,9 +9,12 @@
 //   4  reaction: a float outlet makes the patch send a float to an inlet, inside outlet_float
 //   5  memory:   chosen allocations of the next operation fail
 //
-// After every chain build and every block the target checks what the object promises the patch,
-// and aborts on a violation so that libFuzzer reports and keeps the input.
+// After every chain build and every block the target checks what the object promises the patch
+// (among them that every gate block sends exactly the energy an independent transcription of the
+// pre-filter gives, to the bit), and aborts on a violation so that libFuzzer reports and keeps
+// the input.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -147,11 +150,35 @@ void chain_build(Harness &h, int n, float rate) {
                  x->x_state, x->x_holdoff, x->x_ringpos, x->x_lastratio);
 }
 
+// The energy a gate block sends, transcribed independently: the block through the pre-filter set
+// that x_filtersel selects (by its integer part; below 0 set 0, above 2 set 2, NaN set 1),
+// restarted from silence, as a plain sum of squares times 100.
+float reference_energy(const float *in, int n, float filtersel) {
+    static const double sets[3][5] = {{0.3221, -0.643, 0.3221, -0.0894, 0.2125},
+                                      {0.5202, -1.0399, 0.5202, -0.7894, 0.3151},
+                                      {0.7295, -1.4588, 0.7295, -1.3966, 0.5549}};
+    const double t = std::trunc(static_cast<double>(filtersel));
+    const double *c = sets[t <= 0 ? 0 : t >= 2 ? 2 : 1];
+    double z1 = 0, z2 = 0, energy = 0;
+    for (int i = 0; i < n; i++) {
+        const double d = (static_cast<double>(in[i]) - c[3] * z1) - c[4] * z2;
+        const double y = (c[0] * d + c[1] * z1) + c[2] * z2;
+        z2 = z1;
+        z1 = d;
+        energy += y * y;
+    }
+    return static_cast<float>(energy * 100.0);
+}
+
 // Runs one block of h.n samples and checks everything the block may and may not do.
 void checked_block(Harness &h, const float *in) {
     pdhost::Object &obj = *h.obj;
     const int n = h.n;
     const float twovalued = h.x()->x_twovalued;
+    // Without arrays, or above the limit, the object idles; otherwise state 0 makes a gate block.
+    const bool idle = h.x()->x_storage == nullptr || n > 2048;
+    const bool gate = !idle && h.x()->x_state == 0;
+    const float expected_energy = gate ? reference_energy(in, n, h.x()->x_filtersel) : 0.0f;
     const size_t lines = pdhost::console().size();
 
     const bool armed = h.arm();
@@ -182,9 +209,16 @@ void checked_block(Harness &h, const float *in) {
         violated("block size %d above the limit sent a float", n);
     if (n < shortest_analysed_block && !ratio.empty())
         violated("block size %d too short for the pitch search sent a ratio", n);
+    if (gate != !energy.empty())
+        violated("%s block sent %zu energies", gate ? "a gate" : "an idle or analysis",
+                 energy.size());
     for (float e : energy)
-        if (e < 0)
-            violated("negative energy %g", double(e));
+        if (std::bit_cast<uint32_t>(e) != std::bit_cast<uint32_t>(expected_energy) &&
+            !(std::isnan(e) && std::isnan(expected_energy)))
+            violated("energy %.9g, the block's filtered sum of squares gives %.9g", double(e),
+                     double(expected_energy));
+    if (idle && (!ratio.empty() || pdhost::console().size() > lines))
+        violated("an idle block sent or posted");
     for (float r : ratio) {
         if (twovalued == 1.0f) {
             if (r != 0.0f && r != 24000.0f)
