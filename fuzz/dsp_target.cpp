@@ -24,6 +24,7 @@
 
 #include "byte_reader.h"
 #include "fft.h"
+#include "invariant.h"
 #include "numeric.h"
 #include "pitch.h"
 
@@ -31,15 +32,7 @@ namespace {
 
 using fuzz::ByteReader;
 
-[[noreturn]] __attribute__((format(printf, 1, 2))) void violated(const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    std::fputs("dsp invariant violated: ", stderr);
-    std::vfprintf(stderr, fmt, ap);
-    std::fputc('\n', stderr);
-    va_end(ap);
-    std::abort();
-}
+constexpr const char *target = "dsp";
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
@@ -177,11 +170,11 @@ void check_fft(ByteReader &in) {
     dsp::fft_transform(n, re.data(), im.data(), out_re.data(), out_im.data());
 
     if (!same_bits(re, re_kept) || !same_bits(im, im_kept))
-        violated("fft_transform(%d) changed its input", n);
+        fuzz::violated(target, "fft_transform(%d) changed its input", n);
     for (size_t k = 0; k < count; k++)
         if (std::bit_cast<uint64_t>(out_re[k]) == std::bit_cast<uint64_t>(unwritten) ||
             std::bit_cast<uint64_t>(out_im[k]) == std::bit_cast<uint64_t>(unwritten))
-            violated("fft_transform(%d) left bin %zu unwritten", n, k);
+            fuzz::violated(target, "fft_transform(%d) left bin %zu unwritten", n, k);
 
     // Accuracy only where the sums cannot overflow.
     long double energy = 0;
@@ -192,7 +185,7 @@ void check_fft(ByteReader &in) {
         energy += static_cast<long double>(re[m]) * re[m] + static_cast<long double>(im[m]) * im[m];
     }
     if (!all_finite(out_re) || !all_finite(out_im))
-        violated("fft_transform(%d) of finite input gave a non-finite bin", n);
+        fuzz::violated(target, "fft_transform(%d) of finite input gave a non-finite bin", n);
     // The spectrum's norm is sqrt(n * energy) (Parseval). Rounding of an FFT grows with log n
     // and, for a prime radix R, with R; 1e-10 of the norm leaves room for both and still catches
     // any misplaced, mis-rotated or missing term of a bin that matters.
@@ -204,9 +197,11 @@ void check_fft(ByteReader &in) {
         direct_bin(re, im, roots, k, dr, di);
         const long double err = hypotl(out_re[k] - dr, out_im[k] - di);
         if (!(err <= tolerance))
-            violated("fft_transform(%d) bin %zu is (%.17g, %.17g), direct DFT (%.17Lg, %.17Lg); "
-                     "error %.3Lg over norm %.3Lg",
-                     n, k, out_re[k], out_im[k], dr, di, err, norm);
+            fuzz::violated(
+                target,
+                "fft_transform(%d) bin %zu is (%.17g, %.17g), direct DFT (%.17Lg, %.17Lg); "
+                "error %.3Lg over norm %.3Lg",
+                n, k, out_re[k], out_im[k], dr, di, err, norm);
     };
     if (n <= 256) {
         for (size_t k = 0; k < count; k++)
@@ -222,8 +217,9 @@ void check_fft(ByteReader &in) {
                         static_cast<long double>(out_im[k]) * out_im[k];
         const long double expected = static_cast<long double>(n) * energy;
         if (!(fabsl(spectrum - expected) <= 1e-9L * expected + 1e-300L))
-            violated("fft_transform(%d): spectrum energy %.17Lg, n times input energy %.17Lg", n,
-                     spectrum, expected);
+            fuzz::violated(target,
+                           "fft_transform(%d): spectrum energy %.17Lg, n times input energy %.17Lg",
+                           n, spectrum, expected);
     }
 }
 
@@ -241,21 +237,22 @@ void check_pitch(ByteReader &in) {
     const double f0 = dsp::estimate_pitch(samples.data(), sr, n);
 
     if (!same_bits(samples, kept))
-        violated("estimate_pitch(sr %d, N %d) changed its samples", sr, n);
+        fuzz::violated(target, "estimate_pitch(sr %d, N %d) changed its samples", sr, n);
     if (std::isnan(f0))
-        violated("estimate_pitch(sr %d, N %d) returned NaN", sr, n);
+        fuzz::violated(target, "estimate_pitch(sr %d, N %d) returned NaN", sr, n);
     if (f0 == inf)
         return;
     if (n < dsp::pitch_min_samples(sr) || !dsp::fft_length_supported(n))
-        violated("estimate_pitch(sr %d, N %d) returned %.17g where it has no period to measure", sr,
-                 n, f0);
+        fuzz::violated(
+            target, "estimate_pitch(sr %d, N %d) returned %.17g where it has no period to measure",
+            sr, n, f0);
     // The period is lo + pos - 1 + offset with pos in 0..width-1 and the offset in [-1, 1].
     const int lo = sr / 2300, width = sr / 30 + 1;
     const double lowest = sr / static_cast<double>(lo + width - 1);
     const double highest = lo > 2 ? sr / static_cast<double>(lo - 2) : inf;
     if (!(f0 > 0 && f0 >= lowest && f0 <= highest))
-        violated("estimate_pitch(sr %d, N %d) returned %.17g, outside [%.17g, %.17g]", sr, n, f0,
-                 lowest, highest);
+        fuzz::violated(target, "estimate_pitch(sr %d, N %d) returned %.17g, outside [%.17g, %.17g]",
+                       sr, n, f0, lowest, highest);
 }
 
 void check_plan(ByteReader &in) {
@@ -264,25 +261,26 @@ void check_plan(ByteReader &in) {
     const int count = dsp::fft_split_length(n, radices);
     if (n < 1) {
         if (count != 0 || dsp::fft_length_supported(n))
-            violated("length %d planned with %d stages", n, count);
+            fuzz::violated(target, "length %d planned with %d stages", n, count);
         return;
     }
     if (count < 1 || count > dsp::fft_max_stages)
-        violated("length %d planned with %d stages", n, count);
+        fuzz::violated(target, "length %d planned with %d stages", n, count);
     int64_t product = 1;
     int largest = 0;
     for (int i = 0; i < count; i++) {
         if (radices[i] < 1 || (radices[i] == 1 && n != 1))
-            violated("length %d: radix %d in stage %d", n, radices[i], i + 1);
+            fuzz::violated(target, "length %d: radix %d in stage %d", n, radices[i], i + 1);
         product *= radices[i];
         if (product > n)
-            violated("length %d: radices multiply past it", n);
+            fuzz::violated(target, "length %d: radices multiply past it", n);
         largest = std::max(largest, radices[i]);
     }
     if (product != n)
-        violated("length %d: radices multiply to %" PRId64, n, product);
+        fuzz::violated(target, "length %d: radices multiply to %" PRId64, n, product);
     if (largest > 10 && radices[0] != largest)
-        violated("length %d: radix %d runs before the largest, %d", n, radices[0], largest);
+        fuzz::violated(target, "length %d: radix %d runs before the largest, %d", n, radices[0],
+                       largest);
     // Supported exactly when no prime factor is above the limit.
     int m = n, biggest_prime = 1;
     for (int k = 2; k <= m / k; k++)
@@ -293,8 +291,8 @@ void check_plan(ByteReader &in) {
     if (m > 1)
         biggest_prime = std::max(biggest_prime, m);
     if (dsp::fft_length_supported(n) != (biggest_prime <= dsp::maxPrimeFactor))
-        violated("length %d (largest prime factor %d): supported says %d", n, biggest_prime,
-                 dsp::fft_length_supported(n));
+        fuzz::violated(target, "length %d (largest prime factor %d): supported says %d", n,
+                       biggest_prime, dsp::fft_length_supported(n));
 }
 
 void check_numeric(ByteReader &in) {
@@ -305,9 +303,9 @@ void check_numeric(ByteReader &in) {
     std::vector<double> r(static_cast<size_t>(n) + 1, 12345.0);
     dsp::autocorr_direct(x.data(), r.data(), n);
     if (!same_bits(x, kept))
-        violated("autocorr_direct(%d) changed its input", n);
+        fuzz::violated(target, "autocorr_direct(%d) changed its input", n);
     if (r[static_cast<size_t>(n)] != 12345.0)
-        violated("autocorr_direct(%d) wrote past its output", n);
+        fuzz::violated(target, "autocorr_direct(%d) wrote past its output", n);
     for (int k = 0; k < n; k++) {
         double sum = 0;
         for (int j = 0; j < n - k; j++)
@@ -315,26 +313,28 @@ void check_numeric(ByteReader &in) {
         const double got = r[static_cast<size_t>(k)];
         if (std::bit_cast<uint64_t>(sum) != std::bit_cast<uint64_t>(got) &&
             !(std::isnan(sum) && std::isnan(got)))
-            violated("autocorr_direct(%d) lag %d: %.17g, plain sum %.17g", n, k, got, sum);
+            fuzz::violated(target, "autocorr_direct(%d) lag %d: %.17g, plain sum %.17g", n, k, got,
+                           sum);
     }
 
     const int index = dsp::argmax_index(x.data(), n);
     if (n > 0) {
         if (index < 0 || index >= n)
-            violated("argmax_index(%d) = %d", n, index);
+            fuzz::violated(target, "argmax_index(%d) = %d", n, index);
         for (int i = 0; i < n; i++)
             if (x[static_cast<size_t>(i)] > x[static_cast<size_t>(index)] &&
                 !std::isnan(x[static_cast<size_t>(index)]))
-                violated("argmax_index(%d) = %d, but x[%d] is larger", n, index, i);
+                fuzz::violated(target, "argmax_index(%d) = %d, but x[%d] is larger", n, index, i);
     } else if (index != 0) {
-        violated("argmax_index(%d) = %d", n, index);
+        fuzz::violated(target, "argmax_index(%d) = %d", n, index);
     }
 
     for (int i = 0; i + 3 <= n; i++) {
         const double p = dsp::parabolic_offset(x.data() + i);
         if (!(p >= -1 && p <= 1))
-            violated("parabolic_offset(%.17g, %.17g, %.17g) = %.17g", x[static_cast<size_t>(i)],
-                     x[static_cast<size_t>(i + 1)], x[static_cast<size_t>(i + 2)], p);
+            fuzz::violated(target, "parabolic_offset(%.17g, %.17g, %.17g) = %.17g",
+                           x[static_cast<size_t>(i)], x[static_cast<size_t>(i + 1)],
+                           x[static_cast<size_t>(i + 2)], p);
     }
 }
 

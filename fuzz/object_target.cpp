@@ -27,6 +27,7 @@
 #include "attackscope.h"
 #include "byte_reader.h"
 #include "failing_alloc.h"
+#include "invariant.h"
 #include "pd_host.h"
 #include "signals.h"
 
@@ -36,15 +37,7 @@ namespace {
 
 using fuzz::ByteReader;
 
-[[noreturn]] __attribute__((format(printf, 1, 2))) void violated(const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    std::fputs("attackscope~ invariant violated: ", stderr);
-    std::vfprintf(stderr, fmt, ap);
-    std::fputc('\n', stderr);
-    va_end(ap);
-    std::abort();
-}
+constexpr const char *target = "attackscope~";
 
 constexpr int block_sizes[] = {64,   2048, 1024, 512,  373,  372,  374,  1,   2,   3,    128, 256,
                                4096, 8192, 2049, 2047, 1000, 1031, 1500, 441, 768, 1536, 96};
@@ -116,7 +109,7 @@ void check_console_since(size_t first, bool (*allowed)(const std::string &, cons
     const auto &lines = pdhost::console();
     for (size_t i = first; i < lines.size(); i++)
         if (!allowed(lines[i], context))
-            violated("unexpected console line %s: \"%s\"", where, lines[i].c_str());
+            fuzz::violated(target, "unexpected console line %s: \"%s\"", where, lines[i].c_str());
 }
 
 void chain_build(Harness &h, int n, float rate) {
@@ -143,11 +136,12 @@ void chain_build(Harness &h, int n, float rate) {
         },
         &context, "at a chain build");
     if (!h.obj->outlet(1).empty() || !h.obj->outlet(2).empty())
-        violated("a chain build sent a float");
+        fuzz::violated(target, "a chain build sent a float");
     const t_attackscope *x = h.x();
     if (x->x_state != 0 || x->x_holdoff != 0 || x->x_ringpos != 0 || x->x_lastratio != 0.0)
-        violated("a chain build left state %d, hold-off %d, ring slot %d, last ratio %g",
-                 x->x_state, x->x_holdoff, x->x_ringpos, x->x_lastratio);
+        fuzz::violated(target,
+                       "a chain build left state %d, hold-off %d, ring slot %d, last ratio %g",
+                       x->x_state, x->x_holdoff, x->x_ringpos, x->x_lastratio);
 }
 
 // The energy a gate block sends, transcribed independently: the block through the pre-filter set
@@ -188,7 +182,7 @@ void checked_block(Harness &h, const float *in) {
     const std::vector<t_sample> &out = obj.signal_out();
     for (int i = 0; i < n; i++)
         if (out[static_cast<size_t>(i)] != pdhost::Object::sentinel(i))
-            violated("signal outlet written at %d (block size %d)", i, n);
+            fuzz::violated(target, "signal outlet written at %d (block size %d)", i, n);
 
     const std::vector<float> &ratio = obj.outlet(1), &energy = obj.outlet(2);
     if (tracing()) {
@@ -202,29 +196,30 @@ void checked_block(Harness &h, const float *in) {
         std::fputc('\n', stderr);
     }
     if (ratio.size() > 1 || energy.size() > 1)
-        violated("%zu ratios and %zu energies in one block", ratio.size(), energy.size());
+        fuzz::violated(target, "%zu ratios and %zu energies in one block", ratio.size(),
+                       energy.size());
     if (!ratio.empty() && !energy.empty())
-        violated("a ratio and an energy in the same block");
+        fuzz::violated(target, "a ratio and an energy in the same block");
     if (n > 2048 && (!ratio.empty() || !energy.empty()))
-        violated("block size %d above the limit sent a float", n);
+        fuzz::violated(target, "block size %d above the limit sent a float", n);
     if (n < shortest_analysed_block && !ratio.empty())
-        violated("block size %d too short for the pitch search sent a ratio", n);
+        fuzz::violated(target, "block size %d too short for the pitch search sent a ratio", n);
     if (gate != !energy.empty())
-        violated("%s block sent %zu energies", gate ? "a gate" : "an idle or analysis",
-                 energy.size());
+        fuzz::violated(target, "%s block sent %zu energies",
+                       gate ? "a gate" : "an idle or analysis", energy.size());
     for (float e : energy)
         if (std::bit_cast<uint32_t>(e) != std::bit_cast<uint32_t>(expected_energy) &&
             !(std::isnan(e) && std::isnan(expected_energy)))
-            violated("energy %.9g, the block's filtered sum of squares gives %.9g", double(e),
-                     double(expected_energy));
+            fuzz::violated(target, "energy %.9g, the block's filtered sum of squares gives %.9g",
+                           double(e), double(expected_energy));
     if (idle && (!ratio.empty() || pdhost::console().size() > lines))
-        violated("an idle block sent or posted");
+        fuzz::violated(target, "an idle block sent or posted");
     for (float r : ratio) {
         if (twovalued == 1.0f) {
             if (r != 0.0f && r != 24000.0f)
-                violated("two-valued ratio output %.9g", double(r));
+                fuzz::violated(target, "two-valued ratio output %.9g", double(r));
         } else if (!(r >= 0.0f && r <= 120.0f)) {
-            violated("ratio output %.9g outside [0, 120]", double(r));
+            fuzz::violated(target, "ratio output %.9g outside [0, 120]", double(r));
         }
     }
 
@@ -234,17 +229,17 @@ void checked_block(Harness &h, const float *in) {
         lines, [](const std::string &line, const void *) { return line == "clip"; }, nullptr,
         "in a block");
     if (posted > 1)
-        violated("%zu console lines in one block", posted);
+        fuzz::violated(target, "%zu console lines in one block", posted);
     if (posted == 1 && (!ratio.empty() || !energy.empty()))
-        violated("\"clip\" in a block that sent a float");
+        fuzz::violated(target, "\"clip\" in a block that sent a float");
     if (posted == 1 && (n < shortest_analysed_block || n > 2048))
-        violated("\"clip\" at block size %d", n);
+        fuzz::violated(target, "\"clip\" at block size %d", n);
 
     const t_attackscope *x = h.x();
     if (x->x_state != 0 && x->x_state != 1)
-        violated("state %d", x->x_state);
+        fuzz::violated(target, "state %d", x->x_state);
     if (x->x_ringpos < 0 || x->x_ringpos > 2)
-        violated("ring slot %d", x->x_ringpos);
+        fuzz::violated(target, "ring slot %d", x->x_ringpos);
     obj.clear_outlets();
 }
 
