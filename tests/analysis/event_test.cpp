@@ -150,7 +150,7 @@ TEST_F(EventAnalysis, SentValueMatchesAnIndependentMeasurement) {
 TEST_F(EventAnalysis, PeaksAtTheCaptureEdgesStayInside) {
     // A steady tone whose largest sample is the very first, and a capture whose only sound is
     // its very last sample: the walk and the segment reach past both ends.
-    for (int n : {64, 373, 512, 2048}) {
+    for (int n : {64, 128, 256, 373, 512, 1024, 2048}) {
         std::vector<double> first(static_cast<size_t>(4 * n), 0.0), last = first;
         for (int i = 0; i < 4 * n; i++)
             first[size_t(i)] = std::cos(2 * 3.141592653589793 * i / 97.0) * 0.5;
