@@ -42,6 +42,16 @@ class ByteReader {
         return table[sel % N];
     }
 
+    // Reads a pattern of `length` values with `read` (all of them first), then repeats it over
+    // out[0..count-1].
+    template <class T, class Read> void repeat(T *out, size_t count, size_t length, Read read) {
+        T pattern[256];
+        for (size_t k = 0; k < length; k++)
+            pattern[k] = read();
+        for (size_t i = 0; i < count; i++)
+            out[i] = pattern[i % length];
+    }
+
   private:
     const uint8_t *data_;
     size_t size_;

@@ -65,22 +65,12 @@ void fill(ByteReader &in, std::vector<double> &v, int phase) {
     if (n == 0)
         return;
     switch (kind % 8) {
-    case 0: { // raw doubles, repeated
-        std::vector<double> raw(1 + p1 % 16);
-        for (double &d : raw)
-            d = in.raw_double();
-        for (size_t i = 0; i < n; i++)
-            v[i] = raw[i % raw.size()];
+    case 0: // raw doubles, repeated
+        in.repeat(v.data(), n, 1u + p1 % 16u, [&] { return in.raw_double(); });
         break;
-    }
-    case 1: { // 16-bit samples, repeated
-        std::vector<double> raw(1 + p1);
-        for (double &d : raw)
-            d = static_cast<int16_t>(in.u16()) / 32768.0;
-        for (size_t i = 0; i < n; i++)
-            v[i] = raw[i % raw.size()];
+    case 1: // 16-bit samples, repeated
+        in.repeat(v.data(), n, 1u + p1, [&] { return static_cast<int16_t>(in.u16()) / 32768.0; });
         break;
-    }
     case 2: // an impulse
         v[(p1 * 256u + p2) % n] = 1.0 + phase;
         break;

@@ -297,22 +297,13 @@ std::vector<float> make_signal(ByteReader &in, size_t count) {
             s[i] = special;
         break;
     }
-    case 8: { // 16-bit samples from the input, repeated
-        std::vector<float> raw(1 + p1);
-        for (float &v : raw)
-            v = static_cast<int16_t>(in.u16()) / 32768.0f;
-        for (size_t i = 0; i < count; i++)
-            s[i] = raw[i % raw.size()];
+    case 8: // 16-bit samples from the input, repeated
+        in.repeat(s.data(), count, 1u + p1,
+                  [&] { return static_cast<int16_t>(in.u16()) / 32768.0f; });
         break;
-    }
-    case 9: { // raw float bits from the input, repeated
-        std::vector<float> raw(1 + p1 % 32);
-        for (float &v : raw)
-            v = in.raw_float();
-        for (size_t i = 0; i < count; i++)
-            s[i] = raw[i % raw.size()];
+    case 9: // raw float bits from the input, repeated
+        in.repeat(s.data(), count, 1u + p1 % 32u, [&] { return in.raw_float(); });
         break;
-    }
     case 10: // clicks of the special value
         for (size_t i = start; i < count; i += 1 + p1 * 31u)
             s[i] = special;
