@@ -4,7 +4,7 @@
 set -euo pipefail
 build=(cmake ninja-build g++ puredata-core puredata-dev)
 test=("${build[@]}" googletest libgtest-dev clang libclang-rt-14-dev valgrind binutils)
-bench=("${build[@]}" libbenchmark-dev libfftw3-dev)
+bench=("${build[@]}" libbenchmark-dev libfftw3-dev puredata-extra)
 
 wanted=()
 for group in "${@:-build}"; do
