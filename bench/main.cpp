@@ -1,10 +1,12 @@
-// Runs the benchmarks, then prints two tables: every "<what>/ours/<size>" time as a ratio to each
-// "<what>/<peer>/<size>" of the same run, and every benchmark with a "block_seconds" counter as a
-// share of that real-time block length.
+// Runs the benchmarks, then prints three tables: every "<what>/ours/<size>" time as a ratio to each
+// "<what>/<peer>/<size>" of the same run; where a "<what>/empty/<size>" baseline ran too, the same
+// ratio net of that baseline; and every benchmark with a "block_seconds" counter as a share of that
+// real-time block length.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -32,6 +34,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void Finalize() override {
         ConsoleReporter::Finalize();
         print_ratios();
+        print_net_ratios();
         print_block_shares();
     }
 
@@ -42,7 +45,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
         const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
         if (run.run_type == Run::RT_Aggregate && !median)
             return;
-        std::string name = run.run_name.str();
+        // Without the "iterations:", "repeats:" and time-type parts, which the name of a peer run
+        // with other settings would not share.
+        std::string name = run.run_name.function_name;
+        if (!run.run_name.args.empty())
+            name += "/" + run.run_name.args;
         const double ns = run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
         if (figures_.find(name) == figures_.end())
             order_.push_back(name);
@@ -82,6 +89,38 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 const double ours = figures_.at(name).ns, theirs = figures_.at(peer).ns;
                 std::printf("%-22s %-26s %12.0f %12.0f %8.2f\n", name.c_str(), peer.c_str(), ours,
                             theirs, ours / theirs);
+            }
+        }
+    }
+
+    // The object's own cost against the peer's: (ours - empty) / (peer - empty), in seconds, where
+    // "empty" runs the same host and input with nothing measured.
+    void print_net_ratios() const {
+        bool header = false;
+        for (const std::string &name : order_) {
+            const auto [key, impl] = split(name);
+            if (impl != "ours")
+                continue;
+            const auto empty = std::find_if(order_.begin(), order_.end(), [&](const auto &other) {
+                return split(other) == std::pair(key, std::string("empty"));
+            });
+            if (empty == order_.end())
+                continue;
+            const double base = figures_.at(*empty).ns;
+            for (const std::string &peer : order_) {
+                const auto [peer_key, peer_impl] = split(peer);
+                if (peer_key != key || peer_impl.empty() || peer_impl == "ours" ||
+                    peer_impl == "empty")
+                    continue;
+                if (!header) {
+                    std::printf("\n%-22s %-26s %12s %12s %12s %8s\n", "ours", "peer", "empty s",
+                                "ours net s", "peer net s", "net");
+                    header = true;
+                }
+                const double ours = figures_.at(name).ns - base;
+                const double theirs = figures_.at(peer).ns - base;
+                std::printf("%-22s %-26s %12.3f %12.3f %12.3f %8.2f\n", name.c_str(), peer.c_str(),
+                            base * 1e-9, ours * 1e-9, theirs * 1e-9, ours / theirs);
             }
         }
     }

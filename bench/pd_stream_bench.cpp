@@ -1,0 +1,154 @@
+// The whole object in the real host: pd in batch mode plays ten minutes (logical time) of a looped
+// plucked-note stream through attackscope~ ("ours"), through Pd's own onset detector bonk~
+// ("bonk"), or through nothing ("empty"), in blocks of 64 and of 2048 samples. The figure is the
+// CPU time (user + system) of the pd process; empty's figure is the cost of the host and the
+// stream, which the ratio table subtracts from the other two.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+constexpr double run_samples = 600.0 * 44100; // the patches quit after 600000 ms
+
+struct PdRun {
+    std::string error; // empty when pd ran and exited with status 0
+    std::string output;
+    double cpu_seconds = 0;
+};
+
+PdRun run_pd(const std::string &patch) {
+    PdRun run;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        run.error = std::string("pipe: ") + std::strerror(errno);
+        return run;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    const std::string path = std::string(PATCH_DIR) + "/" + patch;
+    std::vector<std::string> args = {PD_EXECUTABLE, "-nogui", "-noaudio", "-batch",
+                                     "-stderr",     "-path",  PLUGIN_DIR, "-path",
+                                     STREAM_DIR,    "-open",  path};
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, PD_EXECUTABLE, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (spawned != 0) {
+        close(fds[0]);
+        run.error = std::string("cannot start " PD_EXECUTABLE ": ") + std::strerror(spawned);
+        return run;
+    }
+    // Read until pd exits, so that a chatty run cannot block on a full pipe.
+    char buf[4096];
+    for (ssize_t got; (got = read(fds[0], buf, sizeof buf)) != 0;) {
+        if (got > 0)
+            run.output.append(buf, static_cast<size_t>(got));
+        else if (errno != EINTR)
+            break;
+    }
+    close(fds[0]);
+    int status = 0;
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    run.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        run.error = "pd did not exit with status 0";
+    return run;
+}
+
+// The value of `key` on the count line "<who> blocks N key value ..." that the patch prints at
+// the finish, or -1.
+double printed(const std::string &output, const std::string &who, const std::string &key) {
+    const size_t line = output.find(who + " blocks ");
+    if (line == std::string::npos)
+        return -1;
+    const size_t start = line + who.size();
+    std::istringstream words(output.substr(start, output.find('\n', start) - start));
+    std::string name;
+    for (double value; words >> name >> value;)
+        if (name == key)
+            return value;
+    return -1;
+}
+
+// Pd exits 0 even when an object cannot be created, so the run also has to print its counts.
+std::string check(const PdRun &run, const std::string &impl, int block, double &events) {
+    if (!run.error.empty())
+        return run.error + "\n" + run.output;
+    for (const char *bad : {"couldn't create", "error", "can't open"})
+        if (run.output.find(bad) != std::string::npos)
+            return "pd printed \"" + std::string(bad) + "\":\n" + run.output;
+    const std::string who = impl == "ours"   ? "attackscope~:"
+                            : impl == "bonk" ? "bonk~:"
+                                             : "stream:";
+    const double blocks = printed(run.output, who, "blocks");
+    if (blocks < run_samples / block - 2)
+        return "the stream did not run ten minutes:\n" + run.output;
+    if (impl == "ours") {
+        // The block after an onset is not measured, so every missing energy is an onset.
+        const double energies = printed(run.output, who, "energies");
+        if (energies < 0)
+            return "attackscope~ printed no energy count:\n" + run.output;
+        events = blocks - energies;
+        if (block >= 373 && printed(run.output, who, "shapes") <= 0)
+            return "attackscope~ sent no shape ratio:\n" + run.output;
+    } else if (impl == "bonk") {
+        events = printed(run.output, who, "attacks");
+    }
+    if (impl != "empty" && events <= 0)
+        return impl + " detected no attack:\n" + run.output;
+    return "";
+}
+
+void pd_stream(benchmark::State &state, const std::string &impl, const std::string &patch,
+               int block) {
+    double events = 0;
+    for (auto _ : state) {
+        const PdRun run = run_pd(patch);
+        if (const std::string error = check(run, impl, block, events); !error.empty()) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        state.SetIterationTime(run.cpu_seconds);
+    }
+    state.counters["events"] = events;
+}
+
+const bool registered = [] {
+    const std::pair<const char *, const char *> impls[] = {
+        {"ours", "attackscope"}, {"bonk", "bonk"}, {"empty", "empty"}};
+    for (int block : {64, 2048})
+        for (const auto &[impl, patch] : impls)
+            benchmark::RegisterBenchmark(
+                ("pd_stream/" + std::string(impl) + "/" + std::to_string(block)).c_str(), pd_stream,
+                std::string(impl), std::string(patch) + "-" + std::to_string(block) + ".pd", block)
+                ->UseManualTime()
+                ->Iterations(3)
+                ->Unit(benchmark::kMillisecond);
+    return true;
+}();
+
+} // namespace
