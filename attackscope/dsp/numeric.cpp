@@ -17,39 +17,6 @@ double parabolic_offset(const double *y) {
     return p;
 }
 
-void autocorr_direct(const double *x, double *r, int n) {
-    // Four lags at a time: four independent sums instead of one long dependency chain, each still
-    // added in ascending j, so every r[k] is rounded exactly as the one-lag-at-a-time sum.
-    int k = 0;
-    for (; k + 3 < n; k += 4) {
-        double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-        const int common = n - k - 3; // terms j < common exist for all four lags
-        for (int j = 0; j < common; j++) {
-            const double xj = x[j];
-            s0 = xj * x[j + k] + s0;
-            s1 = xj * x[j + k + 1] + s1;
-            s2 = xj * x[j + k + 2] + s2;
-            s3 = xj * x[j + k + 3] + s3;
-        }
-        for (int j = common; j < n - k; j++)
-            s0 = x[j] * x[j + k] + s0;
-        for (int j = common; j < n - k - 1; j++)
-            s1 = x[j] * x[j + k + 1] + s1;
-        for (int j = common; j < n - k - 2; j++)
-            s2 = x[j] * x[j + k + 2] + s2;
-        r[k] = s0;
-        r[k + 1] = s1;
-        r[k + 2] = s2;
-        r[k + 3] = s3;
-    }
-    for (; k < n; k++) {
-        double sum = 0;
-        for (int j = 0; j < n - k; j++)
-            sum = x[j] * x[j + k] + sum;
-        r[k] = sum;
-    }
-}
-
 int argmax_index(const double *x, int n) {
     if (n <= 0)
         return 0;
