@@ -10,6 +10,7 @@ namespace {
 // Stage tables are indexed by stage 1..K; entry 0 of fft_rest holds N.
 constexpr int stage_table_size = fft_max_stages + 1;
 constexpr int pair_table_size = (maxPrimeFactor + 1) / 2;
+constexpr int maxDedicatedRadix = 10;
 
 // Butterfly constants, kept at the 14 significant digits the results are defined with.
 constexpr double r3_cos_m1 = -1.5;
@@ -120,7 +121,7 @@ void fft_make_roots(int R) {
 
 // Several neighbouring data positions of one stage, side by side. Each operation applies element
 // by element, so every position gets exactly the operations it would get alone.
-constexpr int lane_count = 4;
+constexpr int lane_count = 8;
 struct fft_lanes {
     double v[lane_count];
 };
@@ -379,7 +380,9 @@ void fft_fixed_position(const double *rot_re, const double *rot_im, int S, int M
 // lane_count neighbouring positions at once. A butterfly's values lie S apart, and with the wide
 // power-of-two strides of late stages they all fall into one cache set and evict each other
 // before the next position could reuse their lines; neighbours taken together share each load.
-template <int R>
+// With keep_first, lane 0 is position 0, which is never rotated: its values pass unchanged (a
+// rotation by (1, 0) could still turn -0 into +0 or an infinity into NaN).
+template <int R, bool keep_first>
 void fft_fixed_lanes(const fft_lanes *rot_re, const fft_lanes *rot_im, int S, int M, int stride,
                      double *x_re, double *x_im) {
     fft_lanes z_re[std::size_t{R}], z_im[std::size_t{R}];
@@ -397,6 +400,10 @@ void fft_fixed_lanes(const fft_lanes *rot_re, const fft_lanes *rot_im, int S, in
             }
             z_re[b] = rot_re[b] * re - rot_im[b] * im;
             z_im[b] = rot_im[b] * re + rot_re[b] * im;
+            if constexpr (keep_first) {
+                z_re[b].v[0] = re.v[0];
+                z_im[b].v[0] = im.v[0];
+            }
         }
         fft_butterfly<R>(z_re, z_im);
         for (int b = 0; b < R; b++) {
@@ -408,38 +415,262 @@ void fft_fixed_lanes(const fft_lanes *rot_re, const fft_lanes *rot_im, int S, in
     }
 }
 
-// A stage of a radix with a dedicated butterfly. Positions run in ascending order, as the
-// running rotation requires; the lanes start at position lane_count, aligned with the arrays.
-template <int R> void fft_run_fixed_stage(int S, int M, fft_turn turn, double *y_re, double *y_im) {
+// Positions d0 .. d1 - 1 of a stage of a radix with a dedicated butterfly. The rotation of input
+// b at position d is (rot_re, rot_im)[(b - 1) * rot_stride + d - d0]: one row per input, so the
+// rotations of neighbouring positions lie side by side. Position 0 rotates nothing.
+template <int R>
+void fft_fixed_positions(int S, int M, const double *rot_re, const double *rot_im, int rot_stride,
+                         int d0, int d1, double *y_re, double *y_im) {
     const int stride = S * R;
-    fft_fixed_position<R>(nullptr, nullptr, S, M, stride, y_re, y_im);
-    if (S == 1)
-        return;
-    turn.advance();
-    double rot_re[std::size_t{R}], rot_im[std::size_t{R}];
-    int d = 1;
-    for (; d < S && d < lane_count; d++) {
-        turn.powers(R, rot_re, rot_im);
-        turn.advance();
-        fft_fixed_position<R>(rot_re, rot_im, S, M, stride, y_re + d, y_im + d);
-    }
+    int d = d0;
     fft_lanes lanes_re[std::size_t{R}] = {}, lanes_im[std::size_t{R}] = {};
-    for (; d + lane_count <= S; d += lane_count) {
-        for (int l = 0; l < lane_count; l++) {
-            turn.powers(R, rot_re, rot_im);
-            turn.advance();
-            for (int b = 1; b < R; b++) {
-                lanes_re[b].v[l] = rot_re[b];
-                lanes_im[b].v[l] = rot_im[b];
+    for (; d + lane_count <= d1; d += lane_count) {
+        for (int b = 1; b < R; b++) {
+            const int at = (b - 1) * rot_stride + d - d0;
+            for (int l = 0; l < lane_count; l++) {
+                lanes_re[b].v[l] = rot_re[at + l];
+                lanes_im[b].v[l] = rot_im[at + l];
             }
         }
-        fft_fixed_lanes<R>(lanes_re, lanes_im, S, M, stride, y_re + d, y_im + d);
+        if (d == 0)
+            fft_fixed_lanes<R, true>(lanes_re, lanes_im, S, M, stride, y_re, y_im);
+        else
+            fft_fixed_lanes<R, false>(lanes_re, lanes_im, S, M, stride, y_re + d, y_im + d);
     }
-    for (; d < S; d++) {
-        turn.powers(R, rot_re, rot_im);
+    double one_re[std::size_t{R}], one_im[std::size_t{R}];
+    for (; d < d1; d++) {
+        if (d == 0) {
+            fft_fixed_position<R>(nullptr, nullptr, S, M, stride, y_re, y_im);
+            continue;
+        }
+        for (int b = 1; b < R; b++) {
+            one_re[b] = rot_re[(b - 1) * rot_stride + d - d0];
+            one_im[b] = rot_im[(b - 1) * rot_stride + d - d0];
+        }
+        fft_fixed_position<R>(one_re, one_im, S, M, stride, y_re + d, y_im + d);
+    }
+}
+
+// The positions of a stage in the form fft_fixed_positions reads them, d0 .. d0 + count - 1,
+// continuing the stage's running rotation.
+void fft_fill_rotations(int R, fft_turn &turn, int count, int rot_stride, double *rot_re,
+                        double *rot_im) {
+    double powers_re[maxDedicatedRadix], powers_im[maxDedicatedRadix];
+    for (int i = 0; i < count; i++) {
+        turn.powers(R, powers_re, powers_im);
         turn.advance();
-        fft_fixed_position<R>(rot_re, rot_im, S, M, stride, y_re + d, y_im + d);
+        for (int b = 1; b < R; b++) {
+            rot_re[(b - 1) * rot_stride + i] = powers_re[b];
+            rot_im[(b - 1) * rot_stride + i] = powers_im[b];
+        }
     }
+}
+
+// The reordering and stage 1 in one pass, when stage 1 has a dedicated radix and the last stage's
+// radix is a multiple of the lane count. Stage 1 rotates nothing (S = 1), so its butterflies can
+// take their values straight from the input. Groups that differ only in the last digit read
+// neighbouring inputs (that digit has weight 1 in the input index), so they go side by side.
+// Their outputs lie span[K] apart, usually in one cache set: each lane's outputs for every value
+// of digit 2 are gathered first, so that they go out as one contiguous run.
+template <int R>
+void fft_reorder_first_stage(int N, const fft_stages &st, const double *in_re, const double *in_im,
+                             double *out_re, double *out_im) {
+    const int K = st.count, last = st.radix[K];
+    const int inner = K >= 3 ? st.radix[2] : 1; // values of digit 2 gathered per run
+    const int q_first = st.rest[1], q_inner = st.rest[2], p_last = st.span[K];
+    const int run = R * inner;
+    double run_re[lane_count][std::size_t{R * 10}], run_im[lane_count][std::size_t{R * 10}];
+    int digit[stage_table_size] = {};
+    int p_base = 0, q_base = 0;
+    fft_lanes z_re[std::size_t{R}], z_im[std::size_t{R}];
+    for (int tile = N / (run * last); tile > 0; tile--) {
+        for (int l0 = 0; l0 < last; l0 += lane_count) {
+            for (int c = 0; c < inner; c++) {
+                const int q = q_base + c * q_inner + l0;
+                for (int b = 0; b < R; b++) {
+                    for (int l = 0; l < lane_count; l++) {
+                        z_re[b].v[l] = in_re[q + b * q_first + l];
+                        z_im[b].v[l] = in_im[q + b * q_first + l];
+                    }
+                }
+                fft_butterfly<R>(z_re, z_im);
+                for (int b = 0; b < R; b++) {
+                    for (int l = 0; l < lane_count; l++) {
+                        run_re[l][c * R + b] = z_re[b].v[l];
+                        run_im[l][c * R + b] = z_im[b].v[l];
+                    }
+                }
+            }
+            for (int l = 0; l < lane_count; l++) {
+                double *o_re = out_re + p_base + (l0 + l) * p_last;
+                double *o_im = out_im + p_base + (l0 + l) * p_last;
+                // By whole butterflies: a copy of run-time length would become a library call.
+                for (int i = 0; i < run; i += R) {
+                    for (int b = 0; b < R; b++) {
+                        o_re[i + b] = run_re[l][i + b];
+                        o_im[i + b] = run_im[l][i + b];
+                    }
+                }
+            }
+        }
+        for (int j = 3; j < K; j++) {
+            p_base += st.span[j];
+            q_base += st.rest[j];
+            if (++digit[j] < st.radix[j])
+                break;
+            digit[j] = 0;
+            p_base -= st.span[j] * st.radix[j];
+            q_base -= st.rest[j] * st.radix[j];
+        }
+    }
+}
+
+// The dedicated stages, built once for the baseline instruction set and once for AVX2; every
+// operation stays the same element by element, only the register width changes.
+template <int R>
+[[gnu::flatten]] void fft_fixed_baseline(int S, int M, const double *rot_re, const double *rot_im,
+                                         int rot_stride, int d0, int d1, double *y_re,
+                                         double *y_im) {
+    fft_fixed_positions<R>(S, M, rot_re, rot_im, rot_stride, d0, d1, y_re, y_im);
+}
+
+template <int R>
+[[gnu::flatten, gnu::target("avx2")]] void
+fft_fixed_avx2(int S, int M, const double *rot_re, const double *rot_im, int rot_stride, int d0,
+               int d1, double *y_re, double *y_im) {
+    fft_fixed_positions<R>(S, M, rot_re, rot_im, rot_stride, d0, d1, y_re, y_im);
+}
+
+using fft_fixed_kernel = void (*)(int, int, const double *, const double *, int, int, int, double *,
+                                  double *);
+
+template <int R>
+[[gnu::flatten, gnu::target("avx512f")]] void
+fft_fixed_avx512(int S, int M, const double *rot_re, const double *rot_im, int rot_stride, int d0,
+                 int d1, double *y_re, double *y_im) {
+    fft_fixed_positions<R>(S, M, rot_re, rot_im, rot_stride, d0, d1, y_re, y_im);
+}
+
+template <int R> fft_fixed_kernel fft_fixed_for(simd_level level) {
+    switch (level) {
+    case simd_level::avx512:
+        return fft_fixed_avx512<R>;
+    case simd_level::avx2:
+        return fft_fixed_avx2<R>;
+    case simd_level::baseline:
+        break;
+    }
+    return fft_fixed_baseline<R>;
+}
+
+fft_fixed_kernel fft_fixed_kernel_for(int R, simd_level level) {
+    switch (R) {
+    case 2:
+        return fft_fixed_for<2>(level);
+    case 3:
+        return fft_fixed_for<3>(level);
+    case 4:
+        return fft_fixed_for<4>(level);
+    case 5:
+        return fft_fixed_for<5>(level);
+    case 8:
+        return fft_fixed_for<8>(level);
+    case 10:
+        return fft_fixed_for<10>(level);
+    default:
+        return nullptr;
+    }
+}
+
+using fft_first_kernel = void (*)(int, const fft_stages &, const double *, const double *, double *,
+                                  double *);
+
+template <int R>
+[[gnu::flatten]] void fft_first_baseline(int N, const fft_stages &st, const double *in_re,
+                                         const double *in_im, double *out_re, double *out_im) {
+    fft_reorder_first_stage<R>(N, st, in_re, in_im, out_re, out_im);
+}
+
+template <int R>
+[[gnu::flatten, gnu::target("avx2")]] void fft_first_avx2(int N, const fft_stages &st,
+                                                          const double *in_re, const double *in_im,
+                                                          double *out_re, double *out_im) {
+    fft_reorder_first_stage<R>(N, st, in_re, in_im, out_re, out_im);
+}
+
+template <int R>
+[[gnu::flatten, gnu::target("avx512f")]] void
+fft_first_avx512(int N, const fft_stages &st, const double *in_re, const double *in_im,
+                 double *out_re, double *out_im) {
+    fft_reorder_first_stage<R>(N, st, in_re, in_im, out_re, out_im);
+}
+
+template <int R> fft_first_kernel fft_first_for(simd_level level) {
+    switch (level) {
+    case simd_level::avx512:
+        return fft_first_avx512<R>;
+    case simd_level::avx2:
+        return fft_first_avx2<R>;
+    case simd_level::baseline:
+        break;
+    }
+    return fft_first_baseline<R>;
+}
+
+// The fused first pass for this plan, or null when the plan does not allow it.
+fft_first_kernel fft_first_kernel_for(const fft_stages &st, simd_level level) {
+    if (st.count < 2 || st.radix[st.count] % lane_count != 0)
+        return nullptr;
+    switch (st.radix[1]) {
+    case 4:
+        return fft_first_for<4>(level);
+    case 8:
+        return fft_first_for<8>(level);
+    default:
+        return nullptr;
+    }
+}
+
+// Rotations of every dedicated stage of one length, kept from call to call: the transform of a
+// capture runs twice per event, and the capture length changes only with the block size. They
+// are made by exactly the running rotation and powers a stage would compute, in the same order.
+constexpr int rotation_cache_max = 8192;
+struct fft_rotation_cache {
+    int N = 0;
+    int offset[stage_table_size];
+    double re[rotation_cache_max], im[rotation_cache_max];
+};
+fft_rotation_cache rotation_cache;
+
+// Longer transforms make their rotations a bounded chunk of positions at a time.
+constexpr int rotation_chunk = 256;
+double chunk_rot_re[(maxDedicatedRadix - 1) * rotation_chunk];
+double chunk_rot_im[(maxDedicatedRadix - 1) * rotation_chunk];
+
+fft_turn fft_stage_turn(int S, int R) {
+    const double omega = 2 * pi / (S * R);
+    return fft_turn{std::cos(omega), -std::sin(omega)};
+}
+
+// Fills the cache for N, if N fits; the rows of a stage of S positions and radix R take
+// S * (R - 1) entries, N - 1 over all stages.
+bool fft_cache_rotations(int N, const fft_stages &st) {
+    if (N > rotation_cache_max)
+        return false;
+    if (rotation_cache.N == N)
+        return true;
+    int used = 0;
+    for (int i = 1; i <= st.count; i++) {
+        const int S = st.span[i], R = st.radix[i];
+        rotation_cache.offset[i] = used;
+        if (R <= maxDedicatedRadix) {
+            fft_turn turn = fft_stage_turn(S, R);
+            fft_fill_rotations(R, turn, S, S, rotation_cache.re + used, rotation_cache.im + used);
+        }
+        used += S * (R - 1);
+    }
+    rotation_cache.N = N;
+    return true;
 }
 
 // A stage of any other radix (an odd prime from 7 up, or 1), through the static work vector.
@@ -476,24 +707,19 @@ void fft_run_general_stage(int S, int R, int M, fft_turn turn, double *y_re, dou
 }
 
 // S: product of the earlier stages' radices; R: this stage's radix; M: groups (N / (S * R)).
-void fft_run_stage(int S, int R, int M, double *y_re, double *y_im) {
-    const double omega = 2 * pi / (S * R);
-    const fft_turn turn{std::cos(omega), -std::sin(omega)};
-    switch (R) {
-    case 2:
-        return fft_run_fixed_stage<2>(S, M, turn, y_re, y_im);
-    case 3:
-        return fft_run_fixed_stage<3>(S, M, turn, y_re, y_im);
-    case 4:
-        return fft_run_fixed_stage<4>(S, M, turn, y_re, y_im);
-    case 5:
-        return fft_run_fixed_stage<5>(S, M, turn, y_re, y_im);
-    case 8:
-        return fft_run_fixed_stage<8>(S, M, turn, y_re, y_im);
-    case 10:
-        return fft_run_fixed_stage<10>(S, M, turn, y_re, y_im);
-    default:
-        return fft_run_general_stage(S, R, M, turn, y_re, y_im);
+// cached: this stage's rotations, or null to make them here.
+void fft_run_stage(simd_level level, int S, int R, int M, const double *cached_re,
+                   const double *cached_im, double *y_re, double *y_im) {
+    const fft_fixed_kernel kernel = fft_fixed_kernel_for(R, level);
+    if (kernel == nullptr)
+        return fft_run_general_stage(S, R, M, fft_stage_turn(S, R), y_re, y_im);
+    if (cached_re != nullptr)
+        return kernel(S, M, cached_re, cached_im, S, 0, S, y_re, y_im);
+    fft_turn turn = fft_stage_turn(S, R);
+    for (int d0 = 0; d0 < S; d0 += rotation_chunk) {
+        const int count = S - d0 < rotation_chunk ? S - d0 : rotation_chunk;
+        fft_fill_rotations(R, turn, count, rotation_chunk, chunk_rot_re, chunk_rot_im);
+        kernel(S, M, chunk_rot_re, chunk_rot_im, rotation_chunk, d0, d0 + count, y_re, y_im);
     }
 }
 
@@ -542,16 +768,32 @@ int fft_split_length(int N, int *radices) {
     return count;
 }
 
-void fft_transform(int N, const double *in_re, const double *in_im, double *out_re,
-                   double *out_im) {
+void fft_transform_on(simd_level level, int N, const double *in_re, const double *in_im,
+                      double *out_re, double *out_im) {
     if (N < 1)
         return;
     pi = 4 * std::atan(1.0);
     fft_stages st;
     fft_plan_stages(N, st);
-    fft_reorder_input(N, st, in_re, in_im, out_re, out_im);
-    for (int i = 1; i <= st.count; i++)
-        fft_run_stage(st.span[i], st.radix[i], st.rest[i], out_re, out_im);
+    const bool cached = fft_cache_rotations(N, st);
+    int first_stage = 1;
+    if (const fft_first_kernel first = fft_first_kernel_for(st, level)) {
+        first(N, st, in_re, in_im, out_re, out_im);
+        first_stage = 2;
+    } else {
+        fft_reorder_input(N, st, in_re, in_im, out_re, out_im);
+    }
+    for (int i = first_stage; i <= st.count; i++) {
+        const int at = cached ? rotation_cache.offset[i] : 0;
+        fft_run_stage(level, st.span[i], st.radix[i], st.rest[i],
+                      cached ? rotation_cache.re + at : nullptr,
+                      cached ? rotation_cache.im + at : nullptr, out_re, out_im);
+    }
+}
+
+void fft_transform(int N, const double *in_re, const double *in_im, double *out_re,
+                   double *out_im) {
+    fft_transform_on(simd_level_available(), N, in_re, in_im, out_re, out_im);
 }
 
 bool fft_length_supported(int N) {

@@ -1,6 +1,8 @@
 // Mixed-radix complex FFT for any length whose prime factors are at most 1024.
 #pragma once
 
+#include "simd_level.h"
+
 namespace dsp {
 
 // The largest radix the transform accepts; it sizes the transform's static work storage.
@@ -20,7 +22,14 @@ inline constexpr int fft_max_stages = 19;
 // real products per point of its stage). Allocates nothing and takes no lock, so it may run on
 // the audio thread, but it is not re-entrant: every call shares one set of static work arrays,
 // so calls must not overlap.
+// Lengths up to 8192 keep their stage rotations from call to call (made exactly as the running
+// rotation would make them), so a repeated length skips that work.
 void fft_transform(int N, const double *in_re, const double *in_im, double *out_re, double *out_im);
+
+// The same on a chosen vector unit, which the processor must support; the result is the same on
+// every one. For tests and benchmarks.
+void fft_transform_on(simd_level level, int N, const double *in_re, const double *in_im,
+                      double *out_re, double *out_im);
 
 // The radices the transform uses for length N >= 1, in the order its stages run: writes
 // radices[0..K-1] (K <= fft_max_stages) and returns K. N = 1 gives the single radix 1; N < 1

@@ -15,6 +15,7 @@
 
 #include "fft.h"
 #include "fft_reference.h"
+#include "simd_levels.h"
 
 namespace {
 
@@ -185,18 +186,30 @@ TEST(FftTransform, SignConventionAndNoScaling) {
     EXPECT_EQ(two.im, (std::vector<double>{1, -3}));
 }
 
-// The production transform must equal the plain transcription to the bit, for every radix mix;
-// it also leaves its inputs alone and writes every output (pre-filled with a NaN sentinel).
+// A decaying tone with harmonics, real-valued as the pitch estimator passes it.
+Signal plucked_signal(int n) {
+    Signal s{std::vector<double>(static_cast<std::size_t>(n)),
+             std::vector<double>(static_cast<std::size_t>(n))};
+    for (int t = 0; t < n; t++)
+        s.re[static_cast<std::size_t>(t)] =
+            std::exp(-t / 2000.0) * (std::sin(t * 0.0279) + 0.4 * std::sin(t * 0.0837));
+    return s;
+}
+
+// The production transform must equal the plain transcription to the bit, for every radix mix
+// and on every vector unit; it also leaves its inputs alone and writes every output (pre-filled
+// with a NaN sentinel).
 TEST(FftTransform, BitIdenticalToReferenceInputsKeptOutputsWritten) {
     std::vector<int> lengths;
     for (int n = 1; n <= 400; n++)
         lengths.push_back(n);
     lengths.insert(lengths.end(), table_lengths.begin(), table_lengths.end());
-    lengths.insert(lengths.end(), {1001, 1021, 1491, 2042, 3000, 5120, 6561, 7776, 8190});
+    lengths.insert(lengths.end(), {1001, 1021, 1491, 2042, 3000, 5120, 6561, 7776, 8190, 16384});
     const double sentinel = std::nan("0x5ad");
     for (const int n : lengths) {
-        for (std::uint64_t seed = 0; seed < 3; seed++) {
-            Signal x = random_signal(n, 1000 * seed + static_cast<std::uint64_t>(n));
+        for (std::uint64_t seed = 0; seed < 4; seed++) {
+            Signal x = seed == 3 ? plucked_signal(n)
+                                 : random_signal(n, 1000 * seed + static_cast<std::uint64_t>(n));
             if (seed == 2) {
                 // Signed zeros and real-only input, as the pitch estimator passes: a rotation
                 // by (1, 0) would turn some -0 into +0.
@@ -208,19 +221,35 @@ TEST(FftTransform, BitIdenticalToReferenceInputsKeptOutputsWritten) {
             }
             const Signal kept = x;
             const std::size_t size = static_cast<std::size_t>(n);
-            Signal y{std::vector<double>(size, sentinel), std::vector<double>(size, sentinel)};
-            dsp::fft_transform(n, x.re.data(), x.im.data(), y.re.data(), y.im.data());
-            ASSERT_TRUE(same_bits(x.re, kept.re) && same_bits(x.im, kept.im)) << "N=" << n;
-            for (std::size_t i = 0; i < size; i++) {
-                ASSERT_NE(bits(y.re[i]), bits(sentinel)) << "N=" << n << " re[" << i << "]";
-                ASSERT_NE(bits(y.im[i]), bits(sentinel)) << "N=" << n << " im[" << i << "]";
-            }
             Signal ref{std::vector<double>(size), std::vector<double>(size)};
             ASSERT_TRUE(fft_reference::fft_transform(n, x.re.data(), x.im.data(), ref.re.data(),
                                                      ref.im.data()));
-            ASSERT_TRUE(same_bits(y.re, ref.re) && same_bits(y.im, ref.im))
-                << "N=" << n << " seed " << seed;
+            for (dsp::simd_level level : simd_levels_here()) {
+                Signal y{std::vector<double>(size, sentinel), std::vector<double>(size, sentinel)};
+                dsp::fft_transform_on(level, n, x.re.data(), x.im.data(), y.re.data(), y.im.data());
+                ASSERT_TRUE(same_bits(x.re, kept.re) && same_bits(x.im, kept.im)) << "N=" << n;
+                for (std::size_t i = 0; i < size; i++) {
+                    ASSERT_NE(bits(y.re[i]), bits(sentinel)) << "N=" << n << " re[" << i << "]";
+                    ASSERT_NE(bits(y.im[i]), bits(sentinel)) << "N=" << n << " im[" << i << "]";
+                }
+                ASSERT_TRUE(same_bits(y.re, ref.re) && same_bits(y.im, ref.im))
+                    << "N=" << n << " seed " << seed << " on " << simd_level_name(level);
+            }
         }
+    }
+}
+
+// Lengths up to 8192 keep their rotations between calls: after switching lengths back and forth,
+// every call must still match the plain transcription.
+TEST(FftTransform, KeptRotationsFollowTheLength) {
+    const std::vector<int> lengths = {8192, 4096, 8192, 1000, 8192, 16384, 8192, 2048};
+    for (const int n : lengths) {
+        const Signal x = random_signal(n, 77);
+        const Signal y = transform(x);
+        Signal ref{std::vector<double>(y.re.size()), std::vector<double>(y.re.size())};
+        ASSERT_TRUE(fft_reference::fft_transform(n, x.re.data(), x.im.data(), ref.re.data(),
+                                                 ref.im.data()));
+        ASSERT_TRUE(same_bits(y.re, ref.re) && same_bits(y.im, ref.im)) << "N=" << n;
     }
 }
 
