@@ -35,6 +35,9 @@ struct t_attackscope {
     double *x_storage;     // the one allocation the eight arrays point into; null until the
                            // first chain build, and after a failed allocation
     int32_t x_toldblock;   // the small block size last reported as giving no shape ratios
+    double *x_work;        // scratch of one analysis (pitch transforms, then the measurement),
+                           // inside x_storage: the audio thread never allocates
+    int32_t x_workcap;     // doubles at x_work
 };
 
 static_assert(std::is_standard_layout_v<t_attackscope>);

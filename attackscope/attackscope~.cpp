@@ -15,6 +15,9 @@ t_class *attackscope_tilde_class;
 
 // Five block arrays and two capture arrays of four blocks each.
 constexpr size_t storage_blocks = 5 + 2 * 4;
+// The analysis scratch: four arrays of a whole capture for the pitch transforms; the measurement
+// afterwards needs less than a capture (an envelope and two arrays of two periods).
+constexpr size_t work_blocks = 4 * 4;
 
 // Keeps one zero-filled set of arrays for the object's life, so that chain builds neither leak
 // nor allocate after the first, and each starts from silence. Returns false when the memory
@@ -23,12 +26,14 @@ bool attackscope_arrays(t_attackscope *x) {
     const size_t cap = static_cast<size_t>(x->x_blockcap);
     if (x->x_storage) {
         std::memset(x->x_storage, 0, storage_blocks * cap * sizeof(double));
-        return true;
+    } else {
+        x->x_storage = static_cast<double *>(
+            std::calloc((storage_blocks + work_blocks) * cap, sizeof(double)));
+        if (!x->x_storage)
+            return false;
     }
-    auto *s = static_cast<double *>(std::calloc(storage_blocks * cap, sizeof(double)));
-    if (!s)
-        return false;
-    x->x_storage = s;
+    // Laid out afresh each time: the perform routine passes the history buffers around.
+    double *s = x->x_storage;
     for (double *&h : x->x_hist) {
         h = s;
         s += cap;
@@ -38,6 +43,9 @@ bool attackscope_arrays(t_attackscope *x) {
     x->x_capture = s;
     s += 4 * cap;
     x->x_capfilt = s;
+    s += 4 * cap;
+    x->x_work = s;
+    x->x_workcap = static_cast<int32_t>(work_blocks * cap);
     return true;
 }
 
@@ -58,7 +66,8 @@ void attackscope_reset(t_attackscope *x) {
         pd_error(x,
                  "attackscope~: out of memory for %zu bytes of sample arrays; idle until the "
                  "next chain build",
-                 storage_blocks * static_cast<size_t>(x->x_blockcap) * sizeof(double));
+                 (storage_blocks + work_blocks) * static_cast<size_t>(x->x_blockcap) *
+                     sizeof(double));
 }
 
 t_int *attackscope_perform(t_int *w) {
@@ -73,11 +82,11 @@ t_int *attackscope_perform(t_int *w) {
     if (x->x_holdoff > 0)
         x->x_holdoff--;
     const gate_coefficients &c = gate_filter_set(x->x_filtersel);
-    const int clipped = prepare_block(x, in, n, c);
+    const prepared_block block = prepare_block(x, in, n, c);
     if (x->x_state == 0)
-        gate_block(x, n);
+        gate_decide(x, block.energy);
     else
-        analyse_event(x, n, clipped);
+        analyse_event(x, n, block.clipped);
     return w + 5;
 }
 

@@ -8,7 +8,7 @@
 
 namespace dsp {
 
-double estimate_pitch(const double *samples, int sr, int N) {
+double estimate_pitch(const double *samples, int sr, int N, double *work) {
     constexpr double no_pitch = std::numeric_limits<double>::infinity();
     const int lo = sr / 2300;
     const int width = sr / 30 + 1;
@@ -22,7 +22,9 @@ double estimate_pitch(const double *samples, int sr, int N) {
         return no_pitch;
 
     const auto n = static_cast<std::size_t>(N);
-    auto *scratch = static_cast<double *>(std::malloc(4 * n * sizeof(double)));
+    double *const allocated =
+        work ? nullptr : static_cast<double *>(std::malloc(4 * n * sizeof(double)));
+    double *const scratch = work ? work : allocated;
     if (scratch == nullptr)
         return no_pitch;
     double *in_re = scratch, *in_im = scratch + n, *out_re = scratch + 2 * n,
@@ -48,7 +50,7 @@ double estimate_pitch(const double *samples, int sr, int N) {
     const double delta = parabolic_offset(three);
     const double period = static_cast<double>(lo) + static_cast<double>(pos - 1) + delta;
 
-    std::free(scratch);
+    std::free(allocated);
     // At least lo - 2 samples, so positive from 6900 Hz up. Below, lo is 1 or 2 and a maximum at
     // the first lag searched can leave the period at 0 or, by rounding, just below it: a period
     // that is not positive measures nothing, and a negative frequency would pass every "above

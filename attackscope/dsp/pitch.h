@@ -14,10 +14,10 @@ namespace dsp {
 // below the search to refine with), a period of 0 samples or less (possible only below 6900 Hz),
 // lengths the transform cannot take (a prime factor above 1024; four blocks of a power-of-two
 // length never have one), and scratch memory that cannot be had.
-// Reads samples only; the caller owns them. Allocates 4N doubles of scratch with std::malloc and
-// releases them before returning. Runs on the audio thread but is not re-entrant (the transform
-// uses static storage).
-double estimate_pitch(const double *samples, int sr, int N);
+// Reads samples only; the caller owns them. work holds the 4N doubles of scratch, or is null: the
+// scratch is then taken with std::malloc and released before returning. Runs on the audio thread
+// but is not re-entrant (the transform uses static storage).
+double estimate_pitch(const double *samples, int sr, int N, double *work = nullptr);
 
 // The shortest capture, in samples, in which estimate_pitch searches for a period at rate sr:
 // lo + width + 1 (1491 at 44100 Hz).

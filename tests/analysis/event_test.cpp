@@ -10,6 +10,7 @@
 #include "failing_alloc.h"
 #include "numeric.h"
 #include "pd_host.h"
+#include "pitch.h"
 #include "signals.h"
 
 extern "C" void attackscope_tilde_setup(void);
@@ -188,24 +189,42 @@ TEST_F(EventAnalysis, RatioOutsideTheRangeFallsBackAndTwoValuedQuantises) {
     EXPECT_EQ(x()->x_lastratio, first); // the unquantised ratio is kept
 }
 
-TEST_F(EventAnalysis, ScratchFailureEndsTheEventSilently) {
-    load(2048, pluck_capture(2048, 2 * 2048 + 500, 196.0, 3));
+TEST_F(EventAnalysis, AnalysisTakesItsScratchFromTheObject) {
+    const auto capture = pluck_capture(2048, 2 * 2048 + 500, 196.0, 3);
+    load(2048, capture);
+    finish_event(x(), 2048, 0, 196.0);
+    ASSERT_EQ(ratios().size(), 1u);
+    // Every allocation would fail: the whole analysis still runs, with the same result, and so
+    // does a pitch estimate (the history is silent, so that event is dropped).
+    load(2048, capture);
     {
         failing_alloc::Scope no_memory(0, 100);
         finish_event(x(), 2048, 0, 196.0);
+        analyse_event(x(), 2048, 0);
+        EXPECT_EQ(failing_alloc::calls(), 0);
     }
-    EXPECT_TRUE(ratios().empty());
-    EXPECT_EQ(x()->x_state, 0);
-    // The pitch estimate without memory reports no pitch, which drops the event as well.
-    obj.dsp(2048);
-    x()->x_state = 1;
+    ASSERT_EQ(ratios().size(), 2u);
+    EXPECT_EQ(ratios()[1], ratios()[0]);
+}
+
+TEST_F(EventAnalysis, ScratchBeyondTheObjectsFailingEndsTheEventSilently) {
+    // A period of 14700 samples, far below any pitch the estimator reports, needs more scratch
+    // than the object keeps and so comes from the heap.
+    load(2048, pluck_capture(2048, 2 * 2048 + 500, 196.0, 3));
     {
         failing_alloc::Scope no_memory(0, 100);
-        analyse_event(x(), 2048, 0);
+        finish_event(x(), 2048, 0, 3.0);
     }
     EXPECT_TRUE(ratios().empty());
     EXPECT_EQ(x()->x_state, 0);
-    EXPECT_EQ(x()->x_holdoff, 5);
+    // The pitch estimate without the object's scratch, and without memory, reports no pitch.
+    EXPECT_EQ(dsp::estimate_pitch(x()->x_capture, 44100, 4 * 2048, nullptr),
+              dsp::estimate_pitch(x()->x_capture, 44100, 4 * 2048, x()->x_work));
+    {
+        failing_alloc::Scope no_memory(0, 100);
+        EXPECT_EQ(dsp::estimate_pitch(x()->x_capture, 44100, 4 * 2048),
+                  std::numeric_limits<double>::infinity());
+    }
 }
 
 TEST_F(EventAnalysis, SmallBlocksAreToldOnceAtTheChainBuild) {
