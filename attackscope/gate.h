@@ -15,10 +15,22 @@ struct gate_coefficients {
 // above 2 set 2, NaN set 1 (the default).
 const gate_coefficients &gate_filter_set(t_float filtersel);
 
-// Shifts the four-block history by one block, stores in[0..n-1] as the newest block, filters it
-// from silence into x_filtered, and returns the clip flag: 1 when a sample is exactly +1 or -1.
-int prepare_block(t_attackscope *x, const t_sample *in, int n, const gate_coefficients &c);
+struct prepared_block {
+    int clipped;   // 1 when a sample is exactly +1 or -1
+    double energy; // of the filtered block, as block_energy sums it
+};
 
-// Measures the energy of x_filtered[0..n-1], sends it x 100 on x_energyout, stores it in the
-// ring and starts an event (x_state = 1) when the block is an onset and no hold-off runs.
+// Shifts the four-block history by one block, stores in[0..n-1] as the newest block, filters it
+// from silence into x_filtered, and measures its energy in the same pass.
+prepared_block prepare_block(t_attackscope *x, const t_sample *in, int n,
+                             const gate_coefficients &c);
+
+// Sum of the squares of filtered[0..n-1], in ascending order.
+double block_energy(const double *filtered, int n);
+
+// Sends the energy x 100 on x_energyout, stores it in the ring and starts an event (x_state = 1)
+// when the block is an onset and no hold-off runs.
+void gate_decide(t_attackscope *x, double energy);
+
+// gate_decide on the energy of x_filtered[0..n-1].
 void gate_block(t_attackscope *x, int n);

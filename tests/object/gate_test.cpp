@@ -54,7 +54,7 @@ class Gate : public Scope {
         obj.dsp(8);
     }
     int prepare(const std::vector<float> &in) {
-        return prepare_block(x(), in.data(), 8, gate_filter_set(1));
+        return prepare_block(x(), in.data(), 8, gate_filter_set(1)).clipped;
     }
     // A gate block whose filtered samples are given; returns whether an event started.
     bool decide(const std::vector<double> &filtered) {
@@ -93,6 +93,23 @@ TEST_F(Gate, PreparationShiftsHistoryAndFiltersFromSilence) {
     for (int i = 0; i < 8; i++)
         energy += x()->x_filtered[i] * x()->x_filtered[i];
     EXPECT_EQ(energy, reference_energy(std::vector<float>(8, 0.5f), 1));
+}
+
+TEST_F(Gate, EnergySummedAlongTheFilterEqualsTheSumAfterIt) {
+    // Blocks of every size, from quiet to loud, so that the sum's rounding differs by order.
+    for (int n : {1, 2, 3, 8, 63, 64, 65, 500, 2048}) {
+        obj.dsp(n);
+        std::vector<float> in(static_cast<size_t>(n));
+        for (int i = 0; i < n; i++)
+            in[size_t(i)] = float(std::sin(0.37 * i * i) * std::exp(-0.01 * i));
+        const prepared_block b = prepare_block(x(), in.data(), n, gate_filter_set(2));
+        EXPECT_EQ(std::bit_cast<uint64_t>(b.energy),
+                  std::bit_cast<uint64_t>(block_energy(x()->x_filtered, n)))
+            << n;
+        EXPECT_EQ(std::bit_cast<uint64_t>(b.energy),
+                  std::bit_cast<uint64_t>(reference_energy(in, 2)))
+            << n;
+    }
 }
 
 TEST_F(Gate, FloorIsStrictAndInOutletUnits) {
