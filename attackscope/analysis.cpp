@@ -14,7 +14,8 @@ void analyse_event(t_attackscope *x, int n, int clipped) {
     for (size_t k = 0; k < 4; k++) // oldest first: the onset block is the third quarter
         std::memcpy(x->x_capture + k * block, x->x_hist[3 - k], block * sizeof(double));
     // The transforms take four arrays of the capture's length from the object's scratch.
-    double *work = 16 * block <= static_cast<size_t>(x->x_workcap) ? x->x_work : nullptr;
+    const bool fits = dsp::pitch_work_size(4 * n) <= static_cast<size_t>(x->x_workcap);
+    double *work = fits ? x->x_work : nullptr;
     finish_event(x, n, clipped, dsp::estimate_pitch(x->x_capture, x->x_sr, 4 * n, work));
 }
 

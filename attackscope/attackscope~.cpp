@@ -15,9 +15,11 @@ t_class *attackscope_tilde_class;
 
 // Five block arrays and two capture arrays of four blocks each.
 constexpr size_t storage_blocks = 5 + 2 * 4;
-// The analysis scratch: four arrays of a whole capture for the pitch transforms; the measurement
-// afterwards needs less than a capture (an envelope and two arrays of two periods).
-constexpr size_t work_blocks = 4 * 4;
+// The analysis scratch: four arrays of a whole capture for the pitch transforms, with room to
+// space them out (one block more); the measurement afterwards needs less than a capture (an
+// envelope and two arrays of two periods).
+constexpr size_t work_blocks = 4 * 4 + 1;
+static_assert(dsp::pitch_work_size(4 * attackscope_blockcap) <= work_blocks * attackscope_blockcap);
 
 // Keeps one zero-filled set of arrays for the object's life, so that chain builds neither leak
 // nor allocate after the first, and each starts from silence. Returns false when the memory

@@ -68,7 +68,7 @@ std::string block_error(int n) {
     return text;
 }
 
-const std::string memory_error = "error: attackscope~: out of memory for 475136 bytes of sample "
+const std::string memory_error = "error: attackscope~: out of memory for 491520 bytes of sample "
                                  "arrays; idle until the next chain build";
 
 // ATTACKSCOPE_FUZZ_TRACE=1 prints what each operation did, for reading a reproducer.

@@ -1,6 +1,7 @@
 #include "fft.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -794,6 +795,13 @@ void fft_transform_on(simd_level level, int N, const double *in_re, const double
 void fft_transform(int N, const double *in_re, const double *in_im, double *out_re,
                    double *out_im) {
     fft_transform_on(simd_level_available(), N, in_re, in_im, out_re, out_im);
+}
+
+fft_arrays fft_arrays_in(double *block, int N) {
+    const auto misalign = reinterpret_cast<std::uintptr_t>(block) % 64;
+    double *a = block + (misalign == 0 ? 0 : (64 - misalign) / sizeof(double));
+    const int step = (N + 7) / 8 * 8 + fft_arrays_gap;
+    return {a, a + step, a + 2 * step, a + 3 * step};
 }
 
 bool fft_length_supported(int N) {

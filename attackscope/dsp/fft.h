@@ -1,6 +1,8 @@
 // Mixed-radix complex FFT for any length whose prime factors are at most 1024.
 #pragma once
 
+#include <cstddef>
+
 #include "simd_level.h"
 
 namespace dsp {
@@ -36,6 +38,23 @@ void fft_transform_on(simd_level level, int N, const double *in_re, const double
 // writes nothing and returns 0.
 // Power-of-two lengths of 4 or more use only 4 and 8. Pure function; the transform's planner.
 int fft_split_length(int N, int *radices);
+
+// Four arrays of N doubles for a transform and the one after it (input and output, real and
+// imaginary parts), laid out in one block so that they start on cache lines and the two parts of
+// one index fall into distant cache sets: with power-of-two lengths the late stages touch eight
+// lines a power of two apart, and two arrays a multiple of 4 KiB apart would put all sixteen into
+// one set.
+struct fft_arrays {
+    double *in_re, *in_im, *out_re, *out_im;
+};
+inline constexpr int fft_arrays_gap = 264; // doubles: 2 KiB and one line, half the sets
+
+// Doubles a block must hold for fft_arrays_in(block, N).
+constexpr std::size_t fft_arrays_size(int N) {
+    const std::size_t whole_lines = (static_cast<std::size_t>(N) + 7) / 8 * 8;
+    return 4 * whole_lines + 3 * fft_arrays_gap + 7;
+}
+fft_arrays fft_arrays_in(double *block, int N);
 
 // Whether fft_transform takes length N without its fatal stop: N >= 1 and no prime factor above
 // maxPrimeFactor. Callers that cannot choose their length ask this first.

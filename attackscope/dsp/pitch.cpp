@@ -23,12 +23,12 @@ double estimate_pitch(const double *samples, int sr, int N, double *work) {
 
     const auto n = static_cast<std::size_t>(N);
     double *const allocated =
-        work ? nullptr : static_cast<double *>(std::malloc(4 * n * sizeof(double)));
+        work ? nullptr : static_cast<double *>(std::malloc(fft_arrays_size(N) * sizeof(double)));
     double *const scratch = work ? work : allocated;
     if (scratch == nullptr)
         return no_pitch;
-    double *in_re = scratch, *in_im = scratch + n, *out_re = scratch + 2 * n,
-           *out_im = scratch + 3 * n;
+    const fft_arrays a = fft_arrays_in(scratch, N);
+    double *in_re = a.in_re, *in_im = a.in_im, *out_re = a.out_re, *out_im = a.out_im;
 
     for (std::size_t i = 0; i < n; i++) {
         in_re[i] = samples[i];

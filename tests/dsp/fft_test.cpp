@@ -318,3 +318,28 @@ TEST(FftTransform, PrimeFactorAboveLimitStopsTheProcess) {
 }
 
 } // namespace
+
+namespace {
+
+// The spaced layout for the pitch estimator's transforms: on cache lines, apart, inside the block,
+// wherever the block starts.
+TEST(FftArrays, AlignedApartAndInsideTheirBlock) {
+    for (const int n : {1, 7, 1491, 8192}) {
+        for (std::size_t shift = 0; shift < 8; shift++) {
+            std::vector<double> block(dsp::fft_arrays_size(n) + shift);
+            double *start = block.data() + shift;
+            const dsp::fft_arrays a = dsp::fft_arrays_in(start, n);
+            double *const arrays[] = {a.in_re, a.in_im, a.out_re, a.out_im};
+            for (std::size_t k = 0; k < 4; k++) {
+                EXPECT_EQ(reinterpret_cast<std::uintptr_t>(arrays[k]) % 64, 0u) << n;
+                EXPECT_GE(arrays[k], start);
+                EXPECT_LE(arrays[k] + n, start + dsp::fft_arrays_size(n)) << n << " " << k;
+                if (k > 0) {
+                    EXPECT_GE(arrays[k], arrays[k - 1] + n);
+                }
+            }
+        }
+    }
+}
+
+} // namespace
