@@ -152,9 +152,14 @@ void check_fft(ByteReader &in) {
     std::vector<double> re(count), im(count);
     fill(in, re, 0);
     fill(in, im, 1);
-    const std::vector<double> re_kept = re, im_kept = im;
-    // Written everywhere: a leftover of this pattern would show an element never written.
+    // Written everywhere: a leftover of this pattern would show an element never written. An
+    // input holding the pattern itself (N = 1 copies it through) would pass for one.
     const double unwritten = std::bit_cast<double>(uint64_t{0x7ff4dead0000beefu});
+    for (std::vector<double> *part : {&re, &im})
+        for (double &v : *part)
+            if (std::bit_cast<uint64_t>(v) == std::bit_cast<uint64_t>(unwritten))
+                v = 0;
+    const std::vector<double> re_kept = re, im_kept = im;
     std::vector<double> out_re(count, unwritten), out_im(count, unwritten);
 
     dsp::fft_transform(n, re.data(), im.data(), out_re.data(), out_im.data());
