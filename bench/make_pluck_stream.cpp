@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "signals.h"
+#include "wav_file.h"
 
 namespace {
 
@@ -21,17 +21,6 @@ constexpr double min_level = 0.2, max_level = 0.8;
 
 double uniform(signals::Noise &noise, double lo, double hi) {
     return lo + (hi - lo) * 0.5 * (noise.next() + 1.0);
-}
-
-void put32(std::FILE *f, uint32_t v) {
-    const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                static_cast<unsigned char>(v >> 16),
-                                static_cast<unsigned char>(v >> 24)};
-    std::fwrite(b, 1, 4, f);
-}
-void put16(std::FILE *f, uint16_t v) {
-    const unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
-    std::fwrite(b, 1, 2, f);
 }
 
 } // namespace
@@ -60,30 +49,9 @@ int main(int argc, char **argv) {
                            uniform(noise, min_level, max_level), static_cast<uint32_t>(i + 1));
     }
 
-    std::FILE *f = std::fopen(argv[1], "wb");
-    if (!f) {
-        std::perror(argv[1]);
+    if (!signals::write_float_wav(argv[1], audio, signals::rate))
         return 1;
-    }
-    const auto data_bytes = static_cast<uint32_t>(audio.size() * 4);
-    std::fwrite("RIFF", 1, 4, f);
-    put32(f, 36 + data_bytes);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    put32(f, 16);
-    put16(f, 3); // IEEE float
-    put16(f, 1);
-    put32(f, signals::rate);
-    put32(f, signals::rate * 4);
-    put16(f, 4);
-    put16(f, 32);
-    std::fwrite("data", 1, 4, f);
-    put32(f, data_bytes);
-    for (float v : audio) { // little-endian bytes, whatever the host
-        uint32_t bits;
-        std::memcpy(&bits, &v, 4);
-        put32(f, bits);
-    }
     std::printf("%zu notes in %.4f s\n", starts.size(),
                 static_cast<double>(stream_samples) / signals::rate);
-    return std::fclose(f) == 0 ? 0 : 1;
+    return 0;
 }
