@@ -25,7 +25,9 @@ class Beatspan : public ::testing::Test {
     }
 };
 
-uint32_t bits(float f) { return std::bit_cast<uint32_t>(f); }
+uint32_t bits(float f) {
+    return std::bit_cast<uint32_t>(f);
+}
 
 TEST_F(Beatspan, HasTwoInletsAndOneOutlet) {
     EXPECT_EQ(span.inlet_count(), 2);
@@ -35,12 +37,8 @@ TEST_F(Beatspan, HasTwoInletsAndOneOutlet) {
 TEST_F(Beatspan, WorkedValuesAreExact) {
     struct Case {
         float tempo, beats, expected;
-    } cases[] = {{120, 4, 43.06640625f},
-                 {60, 1, 21.533203125f},
-                 {100, 8, 103.359375f},
-                 {120, -4, -43.06640625f},
-                 {120, 0, 4.0f},
-                 {0, 0, 4.0f}};
+    } cases[] = {{120, 4, 43.06640625f},   {60, 1, 21.533203125f}, {100, 8, 103.359375f},
+                 {120, -4, -43.06640625f}, {120, 0, 4.0f},         {0, 0, 4.0f}};
     for (auto c : cases)
         EXPECT_EQ(bits(spans(c.tempo, c.beats)), bits(c.expected))
             << c.tempo << " bpm, " << c.beats << " beats";

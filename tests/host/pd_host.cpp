@@ -59,7 +59,9 @@ std::string vformat(const char *fmt, va_list ap) {
     return buf;
 }
 
-_class *class_of(const t_object *x) { return const_cast<_class *>(x->te_g.g_pd); }
+_class *class_of(const t_object *x) {
+    return const_cast<_class *>(x->te_g.g_pd);
+}
 
 } // namespace
 
@@ -107,9 +109,13 @@ void class_addmethod(t_class *c, t_method fn, t_symbol *sel, t_atomtype /*arg1*/
         c->dsp_method = fn;
 }
 
-void class_doaddfloat(t_class *c, t_method fn) { c->float_method = fn; }
+void class_doaddfloat(t_class *c, t_method fn) {
+    c->float_method = fn;
+}
 
-void class_domainsignalin(t_class *c, int onset) { c->signal_onset = onset; }
+void class_domainsignalin(t_class *c, int onset) {
+    c->signal_onset = onset;
+}
 
 t_pd *pd_new(t_class *cls) {
     auto *x = static_cast<t_object *>(std::calloc(1, cls->size));
@@ -172,8 +178,12 @@ void dsp_add(t_perfroutine f, int n, ...) {
     building_chain->push_back(std::move(words));
 }
 
-void *getbytes(size_t nbytes) { return std::calloc(1, nbytes ? nbytes : 1); }
-void freebytes(void *x, size_t) { std::free(x); }
+void *getbytes(size_t nbytes) {
+    return std::calloc(1, nbytes ? nbytes : 1);
+}
+void freebytes(void *x, size_t) {
+    std::free(x);
+}
 
 } // extern "C"
 
@@ -183,7 +193,9 @@ std::vector<std::string> &console() {
     static std::vector<std::string> lines;
     return lines;
 }
-void clear_console() { console().clear(); }
+void clear_console() {
+    console().clear();
+}
 
 bool load_plugin(const std::string &path, const std::string &setup_entry) {
     void *lib = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
@@ -200,7 +212,9 @@ bool load_plugin(const std::string &path, const std::string &setup_entry) {
     return true;
 }
 
-bool has_class(const std::string &name) { return classes().count(name) != 0; }
+bool has_class(const std::string &name) {
+    return classes().count(name) != 0;
+}
 
 Object::Object(const std::string &class_name, const std::vector<float> &args) {
     auto it = classes().find(class_name);
@@ -238,7 +252,9 @@ Object::~Object() {
 int Object::inlet_count() const {
     return 1 + static_cast<int>(parts().at(obj_).inlets.size());
 }
-int Object::outlet_count() const { return static_cast<int>(parts().at(obj_).outlets.size()); }
+int Object::outlet_count() const {
+    return static_cast<int>(parts().at(obj_).outlets.size());
+}
 
 void Object::send_float(int inlet, float f) {
     _class &c = *class_of(obj_);
@@ -254,7 +270,9 @@ void Object::send_float(int inlet, float f) {
     *parts().at(obj_).inlets.at(static_cast<size_t>(inlet - 1))->target = f;
 }
 
-t_sample Object::sentinel(int i) { return static_cast<t_sample>(0.25 + 1e-3 * (i % 997)); }
+t_sample Object::sentinel(int i) {
+    return static_cast<t_sample>(0.25 + 1e-3 * (i % 997));
+}
 
 void Object::dsp(int n, float sample_rate) {
     _class &c = *class_of(obj_);

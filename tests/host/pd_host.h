@@ -34,7 +34,7 @@ class Object {
     t_object *raw() const { return obj_; }
     template <class T> T *as() const { return reinterpret_cast<T *>(obj_); }
 
-    int inlet_count() const;  // including the leftmost
+    int inlet_count() const; // including the leftmost
     int outlet_count() const;
 
     // Sends a float to an inlet, 0 being the leftmost (the float method or the signal scalar).

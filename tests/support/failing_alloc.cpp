@@ -16,7 +16,9 @@ bool should_fail() {
 }
 } // namespace
 
-extern "C" void *__wrap_malloc(std::size_t n) { return should_fail() ? nullptr : __real_malloc(n); }
+extern "C" void *__wrap_malloc(std::size_t n) {
+    return should_fail() ? nullptr : __real_malloc(n);
+}
 extern "C" void *__wrap_calloc(std::size_t n, std::size_t size) {
     return should_fail() ? nullptr : __real_calloc(n, size);
 }
@@ -27,6 +29,10 @@ void fail(int first, int count) {
     fail_first = first;
     fail_count = count;
 }
-void reset() { fail(-1, 0); }
-int calls() { return counter; }
+void reset() {
+    fail(-1, 0);
+}
+int calls() {
+    return counter;
+}
 } // namespace failing_alloc
