@@ -526,42 +526,42 @@ void fft_reorder_first_stage(int N, const fft_stages &st, const double *in_re, c
     }
 }
 
-// The dedicated stages, built once for the baseline instruction set and once for AVX2; every
-// operation stays the same element by element, only the register width changes.
-template <int R>
-[[gnu::flatten]] void fft_fixed_baseline(int S, int M, const double *rot_re, const double *rot_im,
-                                         int rot_stride, int d0, int d1, double *y_re,
-                                         double *y_im) {
-    fft_fixed_positions<R>(S, M, rot_re, rot_im, rot_stride, d0, d1, y_re, y_im);
-}
+// A kernel built for each vector unit: the same operations element by element, only the register
+// width changes. flatten inlines the kernel and everything it calls into each build.
+template <class Signature> struct fft_on_unit;
+template <class... Args> struct fft_on_unit<void(Args...)> {
+    using pointer = void (*)(Args...);
 
-template <int R>
-[[gnu::flatten, gnu::target("avx2")]] void
-fft_fixed_avx2(int S, int M, const double *rot_re, const double *rot_im, int rot_stride, int d0,
-               int d1, double *y_re, double *y_im) {
-    fft_fixed_positions<R>(S, M, rot_re, rot_im, rot_stride, d0, d1, y_re, y_im);
-}
+    template <pointer kernel> [[gnu::flatten]] static void baseline(Args... args) {
+        kernel(args...);
+    }
+    template <pointer kernel> [[gnu::flatten, gnu::target("avx2")]] static void avx2(Args... args) {
+        kernel(args...);
+    }
+    template <pointer kernel>
+    [[gnu::flatten, gnu::target("avx512f")]] static void avx512(Args... args) {
+        kernel(args...);
+    }
 
-using fft_fixed_kernel = void (*)(int, int, const double *, const double *, int, int, int, double *,
-                                  double *);
+    template <pointer kernel> static pointer build_for(simd_level level) {
+        switch (level) {
+        case simd_level::avx512:
+            return avx512<kernel>;
+        case simd_level::avx2:
+            return avx2<kernel>;
+        case simd_level::baseline:
+            break;
+        }
+        return baseline<kernel>;
+    }
+};
 
-template <int R>
-[[gnu::flatten, gnu::target("avx512f")]] void
-fft_fixed_avx512(int S, int M, const double *rot_re, const double *rot_im, int rot_stride, int d0,
-                 int d1, double *y_re, double *y_im) {
-    fft_fixed_positions<R>(S, M, rot_re, rot_im, rot_stride, d0, d1, y_re, y_im);
-}
+using fft_fixed_unit =
+    fft_on_unit<void(int, int, const double *, const double *, int, int, int, double *, double *)>;
+using fft_fixed_kernel = fft_fixed_unit::pointer;
 
 template <int R> fft_fixed_kernel fft_fixed_for(simd_level level) {
-    switch (level) {
-    case simd_level::avx512:
-        return fft_fixed_avx512<R>;
-    case simd_level::avx2:
-        return fft_fixed_avx2<R>;
-    case simd_level::baseline:
-        break;
-    }
-    return fft_fixed_baseline<R>;
+    return fft_fixed_unit::build_for<fft_fixed_positions<R>>(level);
 }
 
 fft_fixed_kernel fft_fixed_kernel_for(int R, simd_level level) {
@@ -583,39 +583,12 @@ fft_fixed_kernel fft_fixed_kernel_for(int R, simd_level level) {
     }
 }
 
-using fft_first_kernel = void (*)(int, const fft_stages &, const double *, const double *, double *,
-                                  double *);
-
-template <int R>
-[[gnu::flatten]] void fft_first_baseline(int N, const fft_stages &st, const double *in_re,
-                                         const double *in_im, double *out_re, double *out_im) {
-    fft_reorder_first_stage<R>(N, st, in_re, in_im, out_re, out_im);
-}
-
-template <int R>
-[[gnu::flatten, gnu::target("avx2")]] void fft_first_avx2(int N, const fft_stages &st,
-                                                          const double *in_re, const double *in_im,
-                                                          double *out_re, double *out_im) {
-    fft_reorder_first_stage<R>(N, st, in_re, in_im, out_re, out_im);
-}
-
-template <int R>
-[[gnu::flatten, gnu::target("avx512f")]] void
-fft_first_avx512(int N, const fft_stages &st, const double *in_re, const double *in_im,
-                 double *out_re, double *out_im) {
-    fft_reorder_first_stage<R>(N, st, in_re, in_im, out_re, out_im);
-}
+using fft_first_unit =
+    fft_on_unit<void(int, const fft_stages &, const double *, const double *, double *, double *)>;
+using fft_first_kernel = fft_first_unit::pointer;
 
 template <int R> fft_first_kernel fft_first_for(simd_level level) {
-    switch (level) {
-    case simd_level::avx512:
-        return fft_first_avx512<R>;
-    case simd_level::avx2:
-        return fft_first_avx2<R>;
-    case simd_level::baseline:
-        break;
-    }
-    return fft_first_baseline<R>;
+    return fft_first_unit::build_for<fft_reorder_first_stage<R>>(level);
 }
 
 // The fused first pass for this plan, or null when the plan does not allow it.
