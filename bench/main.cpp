@@ -6,7 +6,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -71,58 +70,56 @@ class RatioReporter : public benchmark::ConsoleReporter {
         return {name.substr(0, a) + name.substr(b), name.substr(a + 1, b - a - 1)};
     }
 
-    void print_ratios() const {
-        bool header = false;
+    // Calls f(ours, peer) for every "ours" figure and each other implementation of the same
+    // "<what>/<size>", in the order they ran.
+    template <class F> void for_each_peer(F f) const {
         for (const std::string &name : order_) {
             const auto [key, impl] = split(name);
             if (impl != "ours")
                 continue;
             for (const std::string &peer : order_) {
                 const auto [peer_key, peer_impl] = split(peer);
-                if (peer_key != key || peer_impl.empty() || peer_impl == "ours")
-                    continue;
-                if (!header) {
-                    std::printf("\n%-22s %-26s %12s %12s %8s\n", "ours", "peer", "ours ns",
-                                "peer ns", "ratio");
-                    header = true;
-                }
-                const double ours = figures_.at(name).ns, theirs = figures_.at(peer).ns;
-                std::printf("%-22s %-26s %12.0f %12.0f %8.2f\n", name.c_str(), peer.c_str(), ours,
-                            theirs, ours / theirs);
+                if (peer_key == key && !peer_impl.empty() && peer_impl != "ours")
+                    f(name, peer);
             }
         }
+    }
+
+    void print_ratios() const {
+        bool header = false;
+        for_each_peer([&](const std::string &name, const std::string &peer) {
+            if (!header) {
+                std::printf("\n%-22s %-26s %12s %12s %8s\n", "ours", "peer", "ours ns", "peer ns",
+                            "ratio");
+                header = true;
+            }
+            const double ours = figures_.at(name).ns, theirs = figures_.at(peer).ns;
+            std::printf("%-22s %-26s %12.0f %12.0f %8.2f\n", name.c_str(), peer.c_str(), ours,
+                        theirs, ours / theirs);
+        });
     }
 
     // The object's own cost against the peer's: (ours - empty) / (peer - empty), in seconds, where
     // "empty" runs the same host and input with nothing measured.
     void print_net_ratios() const {
         bool header = false;
-        for (const std::string &name : order_) {
-            const auto [key, impl] = split(name);
-            if (impl != "ours")
-                continue;
-            const auto empty = std::find_if(order_.begin(), order_.end(), [&](const auto &other) {
-                return split(other) == std::pair(key, std::string("empty"));
-            });
-            if (empty == order_.end())
-                continue;
-            const double base = figures_.at(*empty).ns;
-            for (const std::string &peer : order_) {
-                const auto [peer_key, peer_impl] = split(peer);
-                if (peer_key != key || peer_impl.empty() || peer_impl == "ours" ||
-                    peer_impl == "empty")
-                    continue;
-                if (!header) {
-                    std::printf("\n%-22s %-26s %12s %12s %12s %8s\n", "ours", "peer", "empty s",
-                                "ours net s", "peer net s", "net");
-                    header = true;
-                }
-                const double ours = figures_.at(name).ns - base;
-                const double theirs = figures_.at(peer).ns - base;
-                std::printf("%-22s %-26s %12.3f %12.3f %12.3f %8.2f\n", name.c_str(), peer.c_str(),
-                            base * 1e-9, ours * 1e-9, theirs * 1e-9, ours / theirs);
+        for_each_peer([&](const std::string &name, const std::string &peer) {
+            const std::string key = split(name).first; // "<what>/<size>"
+            const auto slash = key.find('/');
+            const std::string empty_name = key.substr(0, slash) + "/empty" + key.substr(slash);
+            if (split(peer).second == "empty" || figures_.count(empty_name) == 0)
+                return;
+            if (!header) {
+                std::printf("\n%-22s %-26s %12s %12s %12s %8s\n", "ours", "peer", "empty s",
+                            "ours net s", "peer net s", "net");
+                header = true;
             }
-        }
+            const double base = figures_.at(empty_name).ns;
+            const double ours = figures_.at(name).ns - base;
+            const double theirs = figures_.at(peer).ns - base;
+            std::printf("%-22s %-26s %12.3f %12.3f %12.3f %8.2f\n", name.c_str(), peer.c_str(),
+                        base * 1e-9, ours * 1e-9, theirs * 1e-9, ours / theirs);
+        });
     }
 
     void print_block_shares() const {
