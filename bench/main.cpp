@@ -137,7 +137,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 } // namespace
 
+// A process started by the first-block benchmark to measure one cold start; -1 for any other call.
+int run_first_block_child(const char *arg);
+
 int main(int argc, char **argv) {
+    if (argc == 2) {
+        if (const int status = run_first_block_child(argv[1]); status >= 0)
+            return status;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
