@@ -1,6 +1,5 @@
 #include "analysis.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "attack_shape.h"
@@ -8,47 +7,44 @@
 #include "numeric.h"
 #include "pitch.h"
 
-void analyse_event(t_attackscope *x, int n, int clipped) {
-    x->x_holdoff = truncated_int(x->x_holdblocks);
+event_outcome analyse_event(attackscope_engine &e, int n, int clipped) {
+    e.x_holdoff = truncated_int(e.x_holdblocks);
     const size_t block = static_cast<size_t>(n);
     for (size_t k = 0; k < 4; k++) // oldest first: the onset block is the third quarter
-        std::memcpy(x->x_capture + k * block, x->x_hist[3 - k], block * sizeof(double));
-    // The transforms take four arrays of the capture's length from the object's scratch.
-    const bool fits = dsp::pitch_work_size(4 * n) <= static_cast<size_t>(x->x_workcap);
-    double *work = fits ? x->x_work : nullptr;
-    finish_event(x, n, clipped, dsp::estimate_pitch(x->x_capture, x->x_sr, 4 * n, work));
+        std::memcpy(e.x_capture + k * block, e.x_hist[3 - k], block * sizeof(double));
+    // The reset sized the scratch for the transforms of a whole capture of the largest block.
+    return finish_event(e, n, clipped, dsp::estimate_pitch(e.x_capture, e.x_sr, 4 * n, e.x_work));
 }
 
-void finish_event(t_attackscope *x, int n, int clipped, double f0) {
-    // The estimator never returns NaN, but a NaN must not reach the integer sizes below either.
+event_outcome finish_event(attackscope_engine &e, int n, int clipped, double f0) {
+    event_outcome out{event_outcome::kind::none, f0, e.x_lastratio, 0.0f};
+    // Notes above 1500 Hz have periods too short for the measurement to mean anything. The
+    // estimator never returns NaN, but a NaN must not reach the integer sizes below either.
     if (!(f0 <= 1500.0)) {
-        x->x_state = 0;
-        return;
+        e.x_state = 0;
+        out.what = event_outcome::kind::dropped;
+        return out;
     }
     if (clipped) {
-        post("clip"); // x_state stays 1: the next block analyses the shifted capture again
-        return;
+        out.what = event_outcome::kind::clip; // x_state stays 1: the next block tries again
+        return out;
     }
-    x->x_state = 0;
+    e.x_state = 0;
     const int count = 4 * n;
-    const double *capture = x->x_capture;
-    attack::analysis_filter(capture, x->x_capfilt, count);
-    const attack::Period p = attack::period_of(x->x_sr, f0, n);
+    const double *capture = e.x_capture;
+    const attack::Period p = attack::period_of(e.x_sr, f0, n);
 
-    // The envelope, then the segment and its autocorrelation, each at most two periods long:
-    // within the object's scratch for every pitch the estimator reports at 44100 Hz. Only a
-    // lower f0 handed in directly needs the heap.
+    // The envelope, then the segment and its autocorrelation, each at most two periods long.
     const size_t windows = static_cast<size_t>(p.windows);
     const size_t longest = 2 * static_cast<size_t>(p.whole);
-    const size_t needed = windows + 2 * longest;
-    const bool own = needed <= static_cast<size_t>(x->x_workcap);
-    auto *scratch = own ? x->x_work : static_cast<double *>(std::malloc(needed * sizeof(double)));
-    if (!scratch)
-        return;
-    double *e = scratch, *segment = scratch + windows, *r = segment + longest;
+    if (windows + 2 * longest > static_cast<size_t>(e.x_workcap))
+        return out;
+    double *const envelope = e.x_work, *const segment = envelope + windows;
+    double *const r = segment + longest;
 
-    attack::envelope(x->x_capfilt, p, e);
-    const int w = attack::attack_window(e, p.windows, static_cast<double>(x->x_peakratio));
+    attack::analysis_filter(capture, e.x_capfilt, count);
+    attack::envelope(e.x_capfilt, p, envelope);
+    const int w = attack::attack_window(envelope, p.windows, static_cast<double>(e.x_peakratio));
     // The peak window ends at most windows * hop <= 3.5 n samples in, or at 2 hop when no window
     // qualifies: inside the capture for any pitch the estimator reports, and kept there for any
     // lower f0 handed in.
@@ -59,10 +55,11 @@ void finish_event(t_attackscope *x, int n, int clipped, double f0) {
     attack::copy_segment(capture, count, peak - t - 2, length, segment);
     dsp::autocorr_direct(segment, r, length);
     const double lag = attack::refined_lag(r, length, attack::minimum_lag(r, length));
-    const double ratio = attack::shape_ratio(lag, x->x_sr, f0);
-    if (!own)
-        std::free(scratch); // before sending: the patch's reaction runs inside outlet_float
+    const double ratio = attack::shape_ratio(lag, e.x_sr, f0);
 
-    x->x_lastratio = attack::accepted_ratio(ratio, x->x_lastratio);
-    outlet_float(x->x_ratioout, attack::output_value(x->x_lastratio, x->x_twovalued));
+    e.x_lastratio = attack::accepted_ratio(ratio, e.x_lastratio);
+    out.what = event_outcome::kind::ratio;
+    out.ratio = e.x_lastratio;
+    out.sent = attack::output_value(e.x_lastratio, e.x_twovalued);
+    return out;
 }

@@ -2,19 +2,15 @@
 
 #include <cmath>
 
+#include "biquad.h"
 #include "numeric.h"
 
 namespace attack {
 
 void analysis_filter(const double *in, double *out, int count) {
-    constexpr double b0 = 0.5202, b1 = -1.0399, b2 = 0.5202, a1 = -0.7894, a2 = 0.3151;
     double z1 = 0, z2 = 0;
-    for (int i = 0; i < count; i++) {
-        const double v = (in[i] - a1 * z1) - a2 * z2;
-        out[i] = (b0 * v + b1 * z1) + b2 * z2;
-        z2 = z1;
-        z1 = v;
-    }
+    for (int i = 0; i < count; i++)
+        out[i] = dsp::analysis_filter_set.step(in[i], z1, z2);
 }
 
 Period period_of(int sr, double f0, int n) {
@@ -72,6 +68,8 @@ void copy_segment(const double *capture, int count, int start, int length, doubl
 }
 
 int minimum_lag(const double *r, int length) {
+    // The search starts from a ceiling, not from r[0]: a segment so loud that no value is below
+    // it keeps lag 0, whose ratio 1 + f0/sr is out of range and so falls back to the last one.
     double best = 99999999.0;
     int lag = 0;
     for (int k = 0; k < length; k++) {
@@ -103,6 +101,7 @@ float output_value(double ratio, float two_valued) {
     double value = ratio;
     if (two_valued == 1.0f)
         value = ratio < 0.25 ? 0 : 100;
+    // The outlet's scale: the middle of the string, 0.5, sends 120 (the two-valued 100, 24000).
     return static_cast<float>(value * 240.0);
 }
 

@@ -1,5 +1,5 @@
 // The steps of measuring one attack, over plain arrays: from a capture of four blocks and its
-// fundamental frequency to the shape ratio. No Pd here; analyse_event strings them together.
+// fundamental frequency to the shape ratio. analyse_event strings them together.
 //
 // Indices count from the first (oldest) sample of the capture. Every read of the capture goes
 // through capture_at(), which treats samples outside it as 0, as if the capture were padded with

@@ -1,107 +1,60 @@
 // attackscope~: watches a mono signal for attacks, block by block, and measures each one.
 
 #include <cstddef>
-#include <cstdlib>
-#include <cstring>
+#include <initializer_list>
 
-#include "analysis.h"
 #include "attackscope.h"
-#include "gate.h"
 #include "pitch.h"
 
 namespace {
 
 t_class *attackscope_tilde_class;
 
-// Five block arrays and two capture arrays of four blocks each.
-constexpr size_t storage_blocks = 5 + 2 * 4;
-// The analysis scratch: four arrays of a whole capture for the pitch transforms, with room to
-// space them out (one block more); the measurement afterwards needs less than a capture (an
-// envelope and two arrays of two periods).
-constexpr size_t work_blocks = 4 * 4 + 1;
-static_assert(dsp::pitch_work_size(4 * attackscope_blockcap) <= work_blocks * attackscope_blockcap);
-
-// Keeps one zero-filled set of arrays for the object's life, so that chain builds neither leak
-// nor allocate after the first, and each starts from silence. Returns false when the memory
-// cannot be had; the array pointers then stay null.
-bool attackscope_arrays(t_attackscope *x) {
-    const size_t cap = static_cast<size_t>(x->x_blockcap);
-    if (x->x_storage) {
-        std::memset(x->x_storage, 0, storage_blocks * cap * sizeof(double));
-    } else {
-        x->x_storage = static_cast<double *>(
-            std::calloc((storage_blocks + work_blocks) * cap, sizeof(double)));
-        if (!x->x_storage)
-            return false;
-    }
-    // Laid out afresh each time: the perform routine passes the history buffers around.
-    double *s = x->x_storage;
-    for (double *&h : x->x_hist) {
-        h = s;
-        s += cap;
-    }
-    x->x_filtered = s;
-    s += cap;
-    x->x_capture = s;
-    s += 4 * cap;
-    x->x_capfilt = s;
-    s += 4 * cap;
-    x->x_work = s;
-    x->x_workcap = static_cast<int32_t>(work_blocks * cap);
-    return true;
-}
-
-void attackscope_reset(t_attackscope *x) {
-    x->x_blockcap = attackscope_blockcap;
-    x->x_sr = 44100;
-    x->x_onsetratio = 10.0f;
-    x->x_peakratio = 8.0f;
-    x->x_holdblocks = 5.0f;
-    x->x_filtersel = 1.0f;
-    x->x_twovalued = 0.0f;
-    x->x_state = 0;
-    x->x_holdoff = 0;
-    x->x_ringpos = 0;
-    x->x_energy[0] = x->x_energy[1] = x->x_energy[2] = 0.0;
-    x->x_lastratio = 0.0;
-    if (!attackscope_arrays(x))
+void attackscope_reset(t_attackscope *x, int n) {
+    if (!engine_reset(x->x_engine, n))
         pd_error(x,
                  "attackscope~: out of memory for %zu bytes of sample arrays; idle until the "
                  "next chain build",
-                 (storage_blocks + work_blocks) * static_cast<size_t>(x->x_blockcap) *
-                     sizeof(double));
+                 engine_storage_bytes());
 }
 
 t_int *attackscope_perform(t_int *w) {
     const auto *in = reinterpret_cast<const t_sample *>(w[1]);
     // w[2], the output vector, is never written.
     auto *x = reinterpret_cast<t_attackscope *>(w[4]);
+    attackscope_engine &e = x->x_engine;
     // Idle without arrays, or for a block the arrays cannot hold (reported at the chain build).
-    if (!x->x_storage || w[3] > x->x_blockcap)
+    if (w[3] > e.x_blockcap || !engine_ready(e, static_cast<int>(w[3])))
         return w + 5;
     const int n = static_cast<int>(w[3]);
 
-    if (x->x_holdoff > 0)
-        x->x_holdoff--;
-    const gate_coefficients &c = gate_filter_set(x->x_filtersel);
-    const prepared_block block = prepare_block(x, in, n, c);
-    if (x->x_state == 0)
-        gate_decide(x, block.energy);
-    else
-        analyse_event(x, n, block.clipped);
+    const block_start b = engine_begin_block(e, in, n);
+    if (!b.analysis) {
+        // Sent before the decision reads the floor and the factor: a patch that reacts to the
+        // energy by changing them still counts for this block.
+        outlet_float(x->x_energyout, energy_value(b.energy));
+        engine_decide(e, b.energy);
+        return w + 5;
+    }
+    const event_outcome o = engine_analyse(e, n, b.clipped);
+    if (o.what == event_outcome::kind::clip)
+        post("clip");
+    else if (o.what == event_outcome::kind::ratio)
+        outlet_float(x->x_ratioout, o.sent);
     return w + 5;
 }
 
 void attackscope_dsp(t_attackscope *x, t_signal **sp) {
     dsp_add(attackscope_perform, 4, sp[0]->s_vec, sp[1]->s_vec, static_cast<t_int>(sp[0]->s_n), x);
-    attackscope_reset(x);
-    if (sp[0]->s_n > x->x_blockcap)
+    attackscope_reset(x, sp[0]->s_n);
+    const attackscope_engine &e = x->x_engine;
+    if (sp[0]->s_n > e.x_blockcap)
         pd_error(x,
                  "attackscope~: block size %d is above the limit of %d samples; idle until "
                  "the block size is %d or less",
-                 sp[0]->s_n, x->x_blockcap, x->x_blockcap);
+                 sp[0]->s_n, e.x_blockcap, e.x_blockcap);
     // Four blocks must hold the pitch search's longest lag; below that every event is dropped.
-    const int shortest = (dsp::pitch_min_samples(x->x_sr) + 3) / 4;
+    const int shortest = (dsp::pitch_min_samples(e.x_sr) + 3) / 4;
     if (sp[0]->s_n < shortest && sp[0]->s_n != x->x_toldblock) {
         post("attackscope~: block size %d gives energies only; shape ratios need blocks of %d "
              "samples or more (2048 recommended)",
@@ -112,13 +65,11 @@ void attackscope_dsp(t_attackscope *x, t_signal **sp) {
 
 void *attackscope_new(t_floatarg /*unused*/) {
     auto *x = reinterpret_cast<t_attackscope *>(pd_new(attackscope_tilde_class));
-    x->x_blockcap = attackscope_blockcap;
-    floatinlet_new(&x->x_obj, &x->x_onsetratio);
-    floatinlet_new(&x->x_obj, &x->x_peakratio);
-    floatinlet_new(&x->x_obj, &x->x_floor);
-    floatinlet_new(&x->x_obj, &x->x_holdblocks);
-    floatinlet_new(&x->x_obj, &x->x_filtersel);
-    floatinlet_new(&x->x_obj, &x->x_twovalued);
+    attackscope_engine &e = x->x_engine;
+    e.x_blockcap = attackscope_blockcap;
+    for (t_float *parameter : {&e.x_onsetratio, &e.x_peakratio, &e.x_floor, &e.x_holdblocks,
+                               &e.x_filtersel, &e.x_twovalued})
+        floatinlet_new(&x->x_obj, parameter);
     outlet_new(&x->x_obj, gensym("signal"));
     x->x_ratioout = outlet_new(&x->x_obj, &s_float);
     x->x_energyout = outlet_new(&x->x_obj, &s_float);
@@ -126,7 +77,7 @@ void *attackscope_new(t_floatarg /*unused*/) {
 }
 
 void attackscope_free(t_attackscope *x) {
-    std::free(x->x_storage);
+    engine_release(x->x_engine);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pitch.h"
+#include "pitch_scratch.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ std::vector<double> pluck(int n) {
 void estimate_pitch_capture(benchmark::State &state, int n) {
     const std::vector<double> x = pluck(n);
     for (auto _ : state)
-        benchmark::DoNotOptimize(dsp::estimate_pitch(x.data(), sr, n));
+        benchmark::DoNotOptimize(signals::estimate_pitch(x.data(), sr, n));
     // The call runs inside one perform call of a block a quarter of the capture long: the time
     // it takes is set against that block's real-time length.
     state.counters["block_seconds"] = n / 4.0 / sr;

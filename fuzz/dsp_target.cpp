@@ -27,6 +27,7 @@
 #include "invariant.h"
 #include "numeric.h"
 #include "pitch.h"
+#include "pitch_scratch.h"
 
 namespace {
 
@@ -229,7 +230,7 @@ void check_pitch(ByteReader &in) {
     fill(in, samples, 0);
     const std::vector<double> kept = samples;
 
-    const double f0 = dsp::estimate_pitch(samples.data(), sr, n);
+    const double f0 = signals::estimate_pitch(samples.data(), sr, n);
 
     if (!same_bits(samples, kept))
         fuzz::violated(target, "estimate_pitch(sr %d, N %d) changed its samples", sr, n);
@@ -242,7 +243,7 @@ void check_pitch(ByteReader &in) {
             target, "estimate_pitch(sr %d, N %d) returned %.17g where it has no period to measure",
             sr, n, f0);
     // The period is lo + pos - 1 + offset with pos in 0..width-1 and the offset in [-1, 1].
-    const int lo = sr / 2300, width = sr / 30 + 1;
+    const int lo = dsp::pitch_lag_below(sr), width = dsp::pitch_lag_count(sr);
     const double lowest = sr / static_cast<double>(lo + width - 1);
     const double highest = lo > 2 ? sr / static_cast<double>(lo - 2) : inf;
     if (!(f0 > 0 && f0 >= lowest && f0 <= highest))

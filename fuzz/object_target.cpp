@@ -83,7 +83,7 @@ struct Harness {
     long samples_left = sample_budget;
     int fail_first = -1, fail_count = 0; // allocation failures armed for the next operation
 
-    t_attackscope *x() const { return obj->as<t_attackscope>(); }
+    const attackscope_engine *x() const { return &obj->as<t_attackscope>()->x_engine; }
 
     void create(float arg) {
         obj.reset(); // deleting first: the same memory may be handed to the new object
@@ -137,7 +137,7 @@ void chain_build(Harness &h, int n, float rate) {
         &context, "at a chain build");
     if (!h.obj->outlet(1).empty() || !h.obj->outlet(2).empty())
         fuzz::violated(target, "a chain build sent a float");
-    const t_attackscope *x = h.x();
+    const attackscope_engine *x = h.x();
     if (x->x_state != 0 || x->x_holdoff != 0 || x->x_ringpos != 0 || x->x_lastratio != 0.0)
         fuzz::violated(target,
                        "a chain build left state %d, hold-off %d, ring slot %d, last ratio %g",
@@ -235,7 +235,7 @@ void checked_block(Harness &h, const float *in) {
     if (posted == 1 && (n < shortest_analysed_block || n > 2048))
         fuzz::violated(target, "\"clip\" at block size %d", n);
 
-    const t_attackscope *x = h.x();
+    const attackscope_engine *x = h.x();
     if (x->x_state != 0 && x->x_state != 1)
         fuzz::violated(target, "state %d", x->x_state);
     if (x->x_ringpos < 0 || x->x_ringpos > 2)

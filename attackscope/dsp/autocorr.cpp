@@ -68,30 +68,23 @@ template <std::size_t lanes, std::size_t vectors>
     }
 }
 
-// Vector counts fill about half the register file, leaving room for the loaded values.
-void autocorr_baseline(const double *x, double *r, int n) {
-    autocorr_blocks<2, 6>(x, r, n);
-}
-
-[[gnu::target("avx2")]] void autocorr_avx2(const double *x, double *r, int n) {
-    autocorr_blocks<4, 8>(x, r, n);
-}
-
-[[gnu::target("avx512f")]] void autocorr_avx512(const double *x, double *r, int n) {
-    autocorr_blocks<8, 6>(x, r, n);
+// Lanes per vector and vectors per block of lags, for each unit: the vectors fill about half the
+// register file, leaving room for the loaded values.
+template <simd_level level> void autocorr_for(const double *x, double *r, int n) {
+    if constexpr (level == simd_level::avx512)
+        autocorr_blocks<8, 6>(x, r, n);
+    else if constexpr (level == simd_level::avx2)
+        autocorr_blocks<4, 8>(x, r, n);
+    else
+        autocorr_blocks<2, 6>(x, r, n);
 }
 
 } // namespace
 
 void autocorr_direct_on(simd_level level, const double *x, double *r, int n) {
-    switch (level) {
-    case simd_level::avx512:
-        return autocorr_avx512(x, r, n);
-    case simd_level::avx2:
-        return autocorr_avx2(x, r, n);
-    case simd_level::baseline:
-        return autocorr_baseline(x, r, n);
-    }
+    using builds = simd_builds<void(const double *, double *, int)>;
+    builds::for_level<autocorr_for<simd_level::baseline>, autocorr_for<simd_level::avx2>,
+                      autocorr_for<simd_level::avx512>>(level)(x, r, n);
 }
 
 void autocorr_direct(const double *x, double *r, int n) {

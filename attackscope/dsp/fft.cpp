@@ -526,42 +526,12 @@ void fft_reorder_first_stage(int N, const fft_stages &st, const double *in_re, c
     }
 }
 
-// A kernel built for each vector unit: the same operations element by element, only the register
-// width changes. flatten inlines the kernel and everything it calls into each build.
-template <class Signature> struct fft_on_unit;
-template <class... Args> struct fft_on_unit<void(Args...)> {
-    using pointer = void (*)(Args...);
-
-    template <pointer kernel> [[gnu::flatten]] static void baseline(Args... args) {
-        kernel(args...);
-    }
-    template <pointer kernel> [[gnu::flatten, gnu::target("avx2")]] static void avx2(Args... args) {
-        kernel(args...);
-    }
-    template <pointer kernel>
-    [[gnu::flatten, gnu::target("avx512f")]] static void avx512(Args... args) {
-        kernel(args...);
-    }
-
-    template <pointer kernel> static pointer build_for(simd_level level) {
-        switch (level) {
-        case simd_level::avx512:
-            return avx512<kernel>;
-        case simd_level::avx2:
-            return avx2<kernel>;
-        case simd_level::baseline:
-            break;
-        }
-        return baseline<kernel>;
-    }
-};
-
 using fft_fixed_unit =
-    fft_on_unit<void(int, int, const double *, const double *, int, int, int, double *, double *)>;
+    simd_builds<void(int, int, const double *, const double *, int, int, int, double *, double *)>;
 using fft_fixed_kernel = fft_fixed_unit::pointer;
 
 template <int R> fft_fixed_kernel fft_fixed_for(simd_level level) {
-    return fft_fixed_unit::build_for<fft_fixed_positions<R>>(level);
+    return fft_fixed_unit::for_level<fft_fixed_positions<R>>(level);
 }
 
 fft_fixed_kernel fft_fixed_kernel_for(int R, simd_level level) {
@@ -584,11 +554,11 @@ fft_fixed_kernel fft_fixed_kernel_for(int R, simd_level level) {
 }
 
 using fft_first_unit =
-    fft_on_unit<void(int, const fft_stages &, const double *, const double *, double *, double *)>;
+    simd_builds<void(int, const fft_stages &, const double *, const double *, double *, double *)>;
 using fft_first_kernel = fft_first_unit::pointer;
 
 template <int R> fft_first_kernel fft_first_for(simd_level level) {
-    return fft_first_unit::build_for<fft_reorder_first_stage<R>>(level);
+    return fft_first_unit::for_level<fft_reorder_first_stage<R>>(level);
 }
 
 // The fused first pass for this plan, or null when the plan does not allow it.

@@ -1,6 +1,5 @@
 #include "pitch.h"
 
-#include <cstdlib>
 #include <limits>
 
 #include "fft.h"
@@ -10,8 +9,8 @@ namespace dsp {
 
 double estimate_pitch(const double *samples, int sr, int N, double *work) {
     constexpr double no_pitch = std::numeric_limits<double>::infinity();
-    const int lo = sr / 2300;
-    const int width = sr / 30 + 1;
+    const int lo = pitch_lag_below(sr);
+    const int width = pitch_lag_count(sr);
     // The search reads r[lo + 1 .. lo + width] and the refinement r[lo + pos - 1 ..]: both stay
     // inside r[0..N-1] only for lo >= 1 and N > lo + width.
     if (lo < 1 || N < pitch_min_samples(sr))
@@ -22,12 +21,7 @@ double estimate_pitch(const double *samples, int sr, int N, double *work) {
         return no_pitch;
 
     const auto n = static_cast<std::size_t>(N);
-    double *const allocated =
-        work ? nullptr : static_cast<double *>(std::malloc(fft_arrays_size(N) * sizeof(double)));
-    double *const scratch = work ? work : allocated;
-    if (scratch == nullptr)
-        return no_pitch;
-    const fft_arrays a = fft_arrays_in(scratch, N);
+    const fft_arrays a = fft_arrays_in(work, N);
     double *in_re = a.in_re, *in_im = a.in_im, *out_re = a.out_re, *out_im = a.out_im;
 
     for (std::size_t i = 0; i < n; i++) {
@@ -45,12 +39,11 @@ double estimate_pitch(const double *samples, int sr, int N, double *work) {
 
     const int pos = argmax_index(r + lo + 1, width);
     // The three values end at the maximum (lag lo + 1 + pos) and the period is taken two samples
-    // short of it: the analyser's shape ratios are calibrated on exactly this estimate.
+    // short of it: the estimate the shape ratio has always been computed from (see pitch.h).
     const double three[3] = {r[lo + pos - 1], r[lo + pos], r[lo + pos + 1]};
     const double delta = parabolic_offset(three);
     const double period = static_cast<double>(lo) + static_cast<double>(pos - 1) + delta;
 
-    std::free(allocated);
     // At least lo - 2 samples, so positive from 6900 Hz up. Below, lo is 1 or 2 and a maximum at
     // the first lag searched can leave the period at 0 or, by rounding, just below it: a period
     // that is not positive measures nothing, and a negative frequency would pass every "above

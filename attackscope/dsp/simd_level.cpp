@@ -3,6 +3,7 @@
 namespace dsp {
 
 simd_level simd_level_available() {
+#if defined(__x86_64__)
     // The compiler's runtime checks also ask the operating system whether it saves the wide
     // registers; under valgrind, which lacks AVX-512, the processor reports it absent.
     static const simd_level level = [] {
@@ -14,6 +15,9 @@ simd_level simd_level_available() {
         return simd_level::baseline;
     }();
     return level;
+#else
+    return simd_level::baseline;
+#endif
 }
 
 } // namespace dsp

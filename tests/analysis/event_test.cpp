@@ -1,4 +1,4 @@
-// The event analysis inside the object: its gates, its output and its memory, with f0 given.
+// The event analysis in the engine: its gates, its outcome and its memory, with f0 given.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,14 +6,10 @@
 #include <vector>
 
 #include "analysis.h"
-#include "attackscope.h"
+#include "engine.h"
 #include "failing_alloc.h"
 #include "numeric.h"
-#include "pd_host.h"
-#include "pitch.h"
 #include "signals.h"
-
-extern "C" void attackscope_tilde_setup(void);
 
 namespace {
 
@@ -70,19 +66,26 @@ double reference_ratio(const std::vector<double> &cap, int n, double f0, double 
 
 class EventAnalysis : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { attackscope_tilde_setup(); }
-    void SetUp() override { pdhost::clear_console(); }
+    void TearDown() override { engine_release(e); }
+    attackscope_engine *x() { return &e; }
 
-    pdhost::Object obj{"attackscope~"};
-    t_attackscope *x() { return obj.as<t_attackscope>(); }
-
-    // Chain build at block size n with the capture set to `capture` (4n samples).
+    // A reset for blocks of n with the capture set to `capture` (4n samples).
     void load(int n, const std::vector<double> &capture) {
-        obj.dsp(n);
-        std::copy(capture.begin(), capture.end(), x()->x_capture);
-        x()->x_state = 1;
+        ASSERT_TRUE(engine_reset(e, n));
+        std::copy(capture.begin(), capture.end(), e.x_capture);
+        e.x_state = 1;
     }
-    const std::vector<float> &ratios() { return obj.outlet(1); }
+    // The measurement with f0 given; what it sends is kept in ratios().
+    event_outcome finish(int n, int clipped, double f0) {
+        const event_outcome o = finish_event(e, n, clipped, f0);
+        if (o.what == event_outcome::kind::ratio)
+            sent.push_back(o.sent);
+        return o;
+    }
+    const std::vector<float> &ratios() { return sent; }
+
+    attackscope_engine e{};
+    std::vector<float> sent;
 };
 
 std::vector<double> pluck_capture(int n, int onset, double freq, uint32_t seed) {
@@ -94,28 +97,28 @@ std::vector<double> pluck_capture(int n, int onset, double freq, uint32_t seed) 
 TEST_F(EventAnalysis, PitchGateAcceptsUpTo1500HzAndDropsAboveSilently) {
     const auto cap = pluck_capture(2048, 2 * 2048 + 300, 196.0, 3);
     load(2048, cap);
-    finish_event(x(), 2048, 0, 1500.0);
+    finish(2048, 0, 1500.0);
     EXPECT_EQ(ratios().size(), 1u);
     EXPECT_EQ(x()->x_state, 0);
 
     for (int clipped : {0, 1}) {
         load(2048, cap);
-        obj.clear_outlets();
-        finish_event(x(), 2048, clipped, std::nextafter(1500.0, 2000.0));
+        sent.clear();
+        const double above = std::nextafter(1500.0, 2000.0);
+        EXPECT_EQ(finish(2048, clipped, above).what, event_outcome::kind::dropped);
         EXPECT_TRUE(ratios().empty());
         EXPECT_EQ(x()->x_state, 0);
         load(2048, cap);
-        finish_event(x(), 2048, clipped, std::numeric_limits<double>::quiet_NaN());
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        EXPECT_EQ(finish(2048, clipped, nan).what, event_outcome::kind::dropped);
         EXPECT_TRUE(ratios().empty());
         EXPECT_EQ(x()->x_state, 0);
     }
-    EXPECT_TRUE(pdhost::console().empty());
 }
 
 TEST_F(EventAnalysis, ClippedBlockPostsClipAndAnalysesAgainNextBlock) {
     load(1024, pluck_capture(1024, 2 * 1024 + 10, 110.0, 4));
-    finish_event(x(), 1024, 1, 440.0);
-    EXPECT_EQ(pdhost::console(), std::vector<std::string>{"clip"});
+    EXPECT_EQ(finish(1024, 1, 440.0).what, event_outcome::kind::clip);
     EXPECT_TRUE(ratios().empty());
     EXPECT_EQ(x()->x_state, 1);
 }
@@ -137,8 +140,8 @@ TEST_F(EventAnalysis, SentValueMatchesAnIndependentMeasurement) {
         const auto cap = pluck_capture(c.n, c.onset, c.freq, seed++);
         load(c.n, cap);
         x()->x_lastratio = 0.123;
-        obj.clear_outlets();
-        finish_event(x(), c.n, 0, c.f0);
+        sent.clear();
+        finish(c.n, 0, c.f0);
         double expected = reference_ratio(cap, c.n, c.f0, 8.0);
         if (!(expected >= 0 && expected <= 0.5))
             expected = 0.123;
@@ -158,8 +161,8 @@ TEST_F(EventAnalysis, PeaksAtTheCaptureEdgesStayInside) {
         last.back() = -0.8;
         for (const auto *cap : {&first, &last}) {
             load(n, *cap);
-            obj.clear_outlets();
-            finish_event(x(), n, 0, 441.0);
+            sent.clear();
+            finish(n, 0, 441.0);
             ASSERT_EQ(ratios().size(), 1u);
             double expected = reference_ratio(*cap, n, 441.0, 8.0);
             if (!(expected >= 0 && expected <= 0.5))
@@ -172,19 +175,19 @@ TEST_F(EventAnalysis, PeaksAtTheCaptureEdgesStayInside) {
 TEST_F(EventAnalysis, RatioOutsideTheRangeFallsBackAndTwoValuedQuantises) {
     const auto cap = pluck_capture(2048, 2 * 2048 + 500, 196.0, 3);
     load(2048, cap);
-    finish_event(x(), 2048, 0, 196.0);
+    finish(2048, 0, 196.0);
     const double first = x()->x_lastratio;
     ASSERT_GT(first, 0.0);
     // Silence: the lag-0 minimum gives 1 + f0/sr, out of range, so the last ratio is sent again.
     load(2048, std::vector<double>(4 * 2048, 0.0));
     x()->x_lastratio = first;
-    finish_event(x(), 2048, 0, 196.0);
+    finish(2048, 0, 196.0);
     ASSERT_EQ(ratios().size(), 2u);
     EXPECT_EQ(ratios()[1], static_cast<float>(first * 240.0));
 
     load(2048, cap);
-    obj.send_float(6, 1.0f);
-    finish_event(x(), 2048, 0, 196.0);
+    e.x_twovalued = 1.0f;
+    finish(2048, 0, 196.0);
     EXPECT_EQ(ratios().back(), first < 0.25 ? 0.0f : 24000.0f);
     EXPECT_EQ(x()->x_lastratio, first); // the unquantised ratio is kept
 }
@@ -192,53 +195,35 @@ TEST_F(EventAnalysis, RatioOutsideTheRangeFallsBackAndTwoValuedQuantises) {
 TEST_F(EventAnalysis, AnalysisTakesItsScratchFromTheObject) {
     const auto capture = pluck_capture(2048, 2 * 2048 + 500, 196.0, 3);
     load(2048, capture);
-    finish_event(x(), 2048, 0, 196.0);
+    finish(2048, 0, 196.0);
     ASSERT_EQ(ratios().size(), 1u);
     // Every allocation would fail: the whole analysis still runs, with the same result, and so
     // does a pitch estimate (the history is silent, so that event is dropped).
     load(2048, capture);
     {
         failing_alloc::Scope no_memory(0, 100);
-        finish_event(x(), 2048, 0, 196.0);
-        analyse_event(x(), 2048, 0);
+        finish(2048, 0, 196.0);
+        analyse_event(e, 2048, 0);
         EXPECT_EQ(failing_alloc::calls(), 0);
     }
     ASSERT_EQ(ratios().size(), 2u);
     EXPECT_EQ(ratios()[1], ratios()[0]);
 }
 
-TEST_F(EventAnalysis, ScratchBeyondTheObjectsFailingEndsTheEventSilently) {
+TEST_F(EventAnalysis, PeriodBeyondTheScratchEndsTheEventWithNothingToSend) {
     // A period of 14700 samples, far below any pitch the estimator reports, needs more scratch
-    // than the object keeps and so comes from the heap.
+    // than the engine keeps: the event ends, and nothing is allocated for it.
     load(2048, pluck_capture(2048, 2 * 2048 + 500, 196.0, 3));
+    e.x_lastratio = 0.2;
     {
         failing_alloc::Scope no_memory(0, 100);
-        finish_event(x(), 2048, 0, 3.0);
+        const event_outcome o = finish(2048, 0, 3.0);
+        EXPECT_EQ(o.what, event_outcome::kind::none);
+        EXPECT_EQ(failing_alloc::calls(), 0);
     }
     EXPECT_TRUE(ratios().empty());
     EXPECT_EQ(x()->x_state, 0);
-    // The pitch estimate without the object's scratch, and without memory, reports no pitch.
-    EXPECT_EQ(dsp::estimate_pitch(x()->x_capture, 44100, 4 * 2048, nullptr),
-              dsp::estimate_pitch(x()->x_capture, 44100, 4 * 2048, x()->x_work));
-    {
-        failing_alloc::Scope no_memory(0, 100);
-        EXPECT_EQ(dsp::estimate_pitch(x()->x_capture, 44100, 4 * 2048),
-                  std::numeric_limits<double>::infinity());
-    }
-}
-
-TEST_F(EventAnalysis, SmallBlocksAreToldOnceAtTheChainBuild) {
-    obj.dsp(64);
-    obj.dsp(64);
-    obj.dsp(372);
-    obj.dsp(373);
-    obj.dsp(2048);
-    EXPECT_EQ(pdhost::console(),
-              (std::vector<std::string>{
-                  "attackscope~: block size 64 gives energies only; shape ratios need blocks of "
-                  "373 samples or more (2048 recommended)",
-                  "attackscope~: block size 372 gives energies only; shape ratios need blocks of "
-                  "373 samples or more (2048 recommended)"}));
+    EXPECT_EQ(x()->x_lastratio, 0.2);
 }
 
 } // namespace

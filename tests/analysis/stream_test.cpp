@@ -8,6 +8,7 @@
 
 #include "pd_host.h"
 #include "pitch.h"
+#include "pitch_scratch.h"
 #include "signals.h"
 
 extern "C" void attackscope_tilde_setup(void);
@@ -39,7 +40,7 @@ StreamResult run(const std::vector<float> &audio, int n, float floor) {
         obj.perform(block);
         if (obj.outlet(2).size() == energies) {
             out.analysis_blocks.push_back(b);
-            out.pitches.push_back(dsp::estimate_pitch(history.data(), 44100, 4 * n));
+            out.pitches.push_back(signals::estimate_pitch(history.data(), 44100, 4 * n));
         }
         if (obj.outlet(1).size() > ratios)
             out.ratio_blocks.push_back(b);

@@ -9,6 +9,7 @@
 #include "fft.h"
 #include "fft_reference.h"
 #include "pitch.h"
+#include "pitch_scratch.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ std::vector<double> sine(double hz, int n) {
 }
 
 double pitch(const std::vector<double> &x) {
-    return dsp::estimate_pitch(x.data(), sr, static_cast<int>(x.size()));
+    return signals::estimate_pitch(x.data(), sr, static_cast<int>(x.size()));
 }
 
 TEST(EstimatePitch, WorkedValues) {
@@ -59,7 +60,7 @@ TEST(EstimatePitch, CaptureShorterThanLagRangeHasNoPitch) {
     // Lags 20..1490 at 44100 Hz need r[1490], so 1491 samples at least.
     for (const int n : {0, 1, 4, 8, 16, 256, 1024, 1490}) {
         const std::vector<double> x = sine(441, n);
-        EXPECT_EQ(dsp::estimate_pitch(x.data(), sr, n), inf) << n;
+        EXPECT_EQ(signals::estimate_pitch(x.data(), sr, n), inf) << n;
     }
     // At the bound the last lag searched is circular lag -1, so the estimate is the lowest one.
     EXPECT_NEAR(pitch(sine(441, 1491)), 44100 / 1488.0, 0.1);
@@ -69,10 +70,10 @@ TEST(EstimatePitch, LengthTheTransformRefusesHasNoPitchAndKeepsTheProcess) {
     // 4 * 1031 and 2 * 1031 have a prime factor above 1024; 2 * 1021 does not.
     for (const int n : {4124, 2062}) {
         ASSERT_FALSE(dsp::fft_length_supported(n));
-        EXPECT_EQ(dsp::estimate_pitch(sine(441, n).data(), sr, n), inf) << n;
+        EXPECT_EQ(signals::estimate_pitch(sine(441, n).data(), sr, n), inf) << n;
     }
     EXPECT_TRUE(dsp::fft_length_supported(2042));
-    EXPECT_TRUE(std::isfinite(dsp::estimate_pitch(sine(441, 2042).data(), sr, 2042)));
+    EXPECT_TRUE(std::isfinite(signals::estimate_pitch(sine(441, 2042).data(), sr, 2042)));
     EXPECT_FALSE(dsp::fft_length_supported(0));
     EXPECT_TRUE(dsp::fft_length_supported(1));
 }
@@ -81,8 +82,8 @@ TEST(EstimatePitch, SampleRateWithoutLowestLagHasNoPitch) {
     // Below 2300 Hz the lowest lag is 0 and the refinement would read r[-1].
     const std::vector<double> x = sine(10, 4096);
     for (const int rate : {2299, 1, 0, -44100})
-        EXPECT_EQ(dsp::estimate_pitch(x.data(), rate, 4096), inf) << rate;
-    EXPECT_TRUE(std::isfinite(dsp::estimate_pitch(x.data(), 6900, 4096)));
+        EXPECT_EQ(signals::estimate_pitch(x.data(), rate, 4096), inf) << rate;
+    EXPECT_TRUE(std::isfinite(signals::estimate_pitch(x.data(), 6900, 4096)));
 }
 
 TEST(EstimatePitch, PeriodOfZeroOrLessHasNoPitch) {
@@ -94,7 +95,7 @@ TEST(EstimatePitch, PeriodOfZeroOrLessHasNoPitch) {
             std::vector<double> x(static_cast<std::size_t>(n));
             for (std::size_t i = 0; i < x.size(); i += 2)
                 x[i] = 0.5;
-            const double f0 = dsp::estimate_pitch(x.data(), rate, n);
+            const double f0 = signals::estimate_pitch(x.data(), rate, n);
             EXPECT_GT(f0, 0.0) << rate << " Hz, " << n << " samples";
         }
     }
@@ -114,7 +115,7 @@ double plain_pitch(const std::vector<double> &x) {
     for (std::size_t i = 0; i < size; i++)
         power[i] = re[i] * re[i] + im[i] * im[i];
     EXPECT_TRUE(fft_reference::fft_transform(n, power.data(), zero.data(), re.data(), im.data()));
-    const int lo = sr / 2300, width = sr / 30 + 1;
+    const int lo = dsp::pitch_lag_below(sr), width = dsp::pitch_lag_count(sr);
     int pos = 0;
     for (int i = 0; i < width; i++)
         if (re[std::size_t(lo + 1 + i)] > re[std::size_t(lo + 1 + pos)])

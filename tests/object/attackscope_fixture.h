@@ -50,7 +50,8 @@ class Scope : public ::testing::Test {
     void SetUp() override { pdhost::clear_console(); }
 
     pdhost::Object obj{"attackscope~"};
-    t_attackscope *x() { return obj.as<t_attackscope>(); }
+    t_attackscope *record() { return obj.as<t_attackscope>(); }
+    attackscope_engine *x() { return &record()->x_engine; }
     std::vector<float> steady(float v) const {
         return std::vector<float>(static_cast<size_t>(obj.block_size()), v);
     }

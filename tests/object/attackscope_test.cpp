@@ -26,7 +26,7 @@ TEST_F(Attackscope, InletsStoreIntoTheirParametersInOrder) {
     EXPECT_EQ(obj.outlet_count(), 3);
     for (int i = 0; i <= 6; i++)
         obj.send_float(i, float(i) + 0.5f);
-    EXPECT_EQ(x()->x_f, 0.5f);
+    EXPECT_EQ(record()->x_f, 0.5f);
     EXPECT_EQ(x()->x_onsetratio, 1.5f);
     EXPECT_EQ(x()->x_peakratio, 2.5f);
     EXPECT_EQ(x()->x_floor, 3.5f);
@@ -78,10 +78,8 @@ TEST_F(Attackscope, CreationArgumentHasNoEffect) {
         with_arg.perform(in.data());
     }
     EXPECT_EQ(obj.outlet(2), with_arg.outlet(2));
-    const size_t from = offsetof(t_attackscope, x_sr), to = offsetof(t_attackscope, x_hist);
-    EXPECT_EQ(std::memcmp(reinterpret_cast<char *>(x()) + from,
-                          reinterpret_cast<char *>(with_arg.raw()) + from, to - from),
-              0);
+    const size_t to = offsetof(attackscope_engine, x_hist);
+    EXPECT_EQ(std::memcmp(x(), &with_arg.as<t_attackscope>()->x_engine, to), 0);
 }
 
 TEST_F(Attackscope, FirstGateBlockAfterResetStartsAnEvent) {
@@ -266,6 +264,20 @@ TEST_F(Attackscope, PatchReactionToTheEnergyCountsForTheSameBlock) {
             obj.send_float(1, 0);
     });
     EXPECT_EQ(blocks(9, 0.5f), "GAGGGGGAG");
+}
+
+TEST_F(Attackscope, SmallBlocksAreToldOnceAtTheChainBuild) {
+    obj.dsp(64);
+    obj.dsp(64);
+    obj.dsp(372);
+    obj.dsp(373);
+    obj.dsp(2048);
+    EXPECT_EQ(pdhost::console(),
+              (std::vector<std::string>{
+                  "attackscope~: block size 64 gives energies only; shape ratios need blocks of "
+                  "373 samples or more (2048 recommended)",
+                  "attackscope~: block size 372 gives energies only; shape ratios need blocks of "
+                  "373 samples or more (2048 recommended)"}));
 }
 
 } // namespace

@@ -1,10 +1,11 @@
-// The gate's parts on an object's record: inlet truncation, filter selection, the preparation
-// pass and the onset decision.
+// The gate's parts in the engine: inlet truncation, filter selection, the preparation pass and
+// the onset decision.
 #include <climits>
 #include <cmath>
 #include <limits>
 
 #include "attackscope_fixture.h"
+#include "engine.h"
 #include "gate.h"
 #include "inlet_value.h"
 
@@ -33,8 +34,7 @@ TEST(InletValue, TruncatesTowardZeroAndIsDefinedEverywhere) {
 }
 
 TEST(GateFilterSet, IntegerPartSelectsAndOutOfRangeClamps) {
-    const gate_coefficients *set[3] = {&gate_filter_set(0), &gate_filter_set(1),
-                                       &gate_filter_set(2)};
+    const dsp::biquad *set[3] = {&gate_filter_set(0), &gate_filter_set(1), &gate_filter_set(2)};
     EXPECT_EQ(set[0]->a1, -0.0894);
     EXPECT_EQ(set[1]->b1, -1.0399);
     EXPECT_EQ(set[2]->a2, 0.5549);
@@ -47,22 +47,29 @@ TEST(GateFilterSet, IntegerPartSelectsAndOutOfRangeClamps) {
         EXPECT_EQ(&gate_filter_set(c.sel), set[c.set]) << c.sel;
 }
 
-class Gate : public Scope {
+class Gate : public ::testing::Test {
   protected:
-    void SetUp() override {
-        Scope::SetUp();
-        obj.dsp(8);
-    }
+    void SetUp() override { ASSERT_TRUE(engine_reset(e, 8)); }
+    void TearDown() override { engine_release(e); }
+    attackscope_engine *x() { return &e; }
     int prepare(const std::vector<float> &in) {
-        return prepare_block(x(), in.data(), 8, gate_filter_set(1)).clipped;
+        return prepare_block(e, in.data(), 8, gate_filter_set(1)).clipped;
     }
-    // A gate block whose filtered samples are given; returns whether an event started.
+    // A gate block whose filtered samples are given: the value it sends, then the decision.
+    // Returns whether an event started.
     bool decide(const std::vector<double> &filtered) {
-        std::copy(filtered.begin(), filtered.end(), x()->x_filtered);
-        x()->x_state = 0;
-        gate_block(x(), static_cast<int>(filtered.size()));
-        return x()->x_state == 1;
+        double energy = 0;
+        for (double v : filtered)
+            energy += v * v;
+        sent.push_back(energy_value(energy));
+        e.x_state = 0;
+        const bool started = engine_decide(e, energy);
+        EXPECT_EQ(started, e.x_state == 1);
+        return started;
     }
+
+    attackscope_engine e{};
+    std::vector<float> sent;
 };
 
 TEST_F(Gate, ClipFlagIsSetByExactFullScaleOnly) {
@@ -98,14 +105,15 @@ TEST_F(Gate, PreparationShiftsHistoryAndFiltersFromSilence) {
 TEST_F(Gate, EnergySummedAlongTheFilterEqualsTheSumAfterIt) {
     // Blocks of every size, from quiet to loud, so that the sum's rounding differs by order.
     for (int n : {1, 2, 3, 8, 63, 64, 65, 500, 2048}) {
-        obj.dsp(n);
+        ASSERT_TRUE(engine_reset(e, n));
         std::vector<float> in(static_cast<size_t>(n));
         for (int i = 0; i < n; i++)
             in[size_t(i)] = float(std::sin(0.37 * i * i) * std::exp(-0.01 * i));
-        const prepared_block b = prepare_block(x(), in.data(), n, gate_filter_set(2));
-        EXPECT_EQ(std::bit_cast<uint64_t>(b.energy),
-                  std::bit_cast<uint64_t>(block_energy(x()->x_filtered, n)))
-            << n;
+        const prepared_block b = prepare_block(e, in.data(), n, gate_filter_set(2));
+        double after = 0;
+        for (int i = 0; i < n; i++)
+            after += e.x_filtered[i] * e.x_filtered[i];
+        EXPECT_EQ(std::bit_cast<uint64_t>(b.energy), std::bit_cast<uint64_t>(after)) << n;
         EXPECT_EQ(std::bit_cast<uint64_t>(b.energy),
                   std::bit_cast<uint64_t>(reference_energy(in, 2)))
             << n;
@@ -113,16 +121,16 @@ TEST_F(Gate, EnergySummedAlongTheFilterEqualsTheSumAfterIt) {
 }
 
 TEST_F(Gate, FloorIsStrictAndInOutletUnits) {
-    obj.send_float(3, 50); // 0.5 in energy units
+    e.x_floor = 50; // 0.5 in energy units
     EXPECT_FALSE(decide({0.5, 0.5}));
-    ASSERT_EQ(obj.outlet(2).size(), 1u);
-    EXPECT_EQ(obj.outlet(2)[0], 50.0f);
-    obj.send_float(3, 49.99f);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0], 50.0f);
+    e.x_floor = 49.99f;
     x()->x_energy[0] = x()->x_energy[1] = x()->x_energy[2] = 0;
     EXPECT_TRUE(decide({0.5, 0.5}));
     // A silent block is no onset while the floor is 0 or more, and not even below.
     for (float floor : {0.0f, -1.0f}) {
-        obj.send_float(3, floor);
+        e.x_floor = floor;
         EXPECT_FALSE(decide({0.0, 0.0}));
     }
 }
@@ -131,12 +139,12 @@ TEST_F(Gate, RingAdvancesInEveryGateBlockAndComparesWithTheTwoBefore) {
     // Energies 1, 1, then 10.5 = 9 + 1 + 0.25 + 0.25 exactly.
     const std::vector<double> one = {1.0}, loud = {3.0, 1.0, 0.5, 0.5};
     for (float factor : {10.9f, 11.0f, nan, -inf}) {
-        obj.dsp(8);
-        obj.send_float(1, factor);
-        obj.send_float(3, 1e30f);
+        ASSERT_TRUE(engine_reset(e, 8));
+        e.x_onsetratio = factor;
+        e.x_floor = 1e30f;
         decide(one);
         decide(one);
-        obj.send_float(3, 0);
+        e.x_floor = 0;
         EXPECT_EQ(x()->x_ringpos, 2);
         const bool onset = decide(loud);
         EXPECT_EQ(x()->x_ringpos, 0);
@@ -147,12 +155,12 @@ TEST_F(Gate, RingAdvancesInEveryGateBlockAndComparesWithTheTwoBefore) {
 }
 
 TEST_F(Gate, NonFiniteEnergyIsSentButNeverAnOnset) {
-    obj.send_float(1, 0);
+    e.x_onsetratio = 0;
     for (double v : {double(inf), -double(inf), double(nan)}) {
-        obj.clear_outlets();
+        sent.clear();
         EXPECT_FALSE(decide({v}));
-        ASSERT_EQ(obj.outlet(2).size(), 1u);
-        EXPECT_EQ(std::isnan(obj.outlet(2)[0]), std::isnan(v));
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(std::isnan(sent[0]), std::isnan(v));
     }
 }
 
@@ -161,7 +169,7 @@ TEST_F(Gate, OnsetDuringHoldOffOnlyMovesTheRing) {
     EXPECT_FALSE(decide({0.5}));
     EXPECT_EQ(x()->x_ringpos, 1);
     EXPECT_EQ(x()->x_energy[0], 0.25);
-    EXPECT_EQ(obj.outlet(2).size(), 1u);
+    EXPECT_EQ(sent.size(), 1u);
     x()->x_holdoff = 0;
     x()->x_energy[0] = 0;
     EXPECT_TRUE(decide({0.5}));

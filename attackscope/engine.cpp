@@ -1,0 +1,120 @@
+#include "engine.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "analysis.h"
+#include "fft.h"
+#include "gate.h"
+#include "numeric.h"
+#include "pitch.h"
+
+namespace {
+
+// Five block arrays and two capture arrays of four blocks each.
+constexpr std::size_t storage_blocks = 5 + 2 * 4;
+// The analysis scratch: four arrays of a whole capture for the pitch transforms, with room to
+// space them out (one block more); the measurement afterwards needs less than a capture (an
+// envelope and two arrays of two periods).
+constexpr std::size_t work_blocks = 4 * 4 + 1;
+static_assert(dsp::pitch_work_size(4 * attackscope_blockcap) <= work_blocks * attackscope_blockcap);
+constexpr std::size_t storage_doubles = (storage_blocks + work_blocks) * attackscope_blockcap;
+
+// One allocation for the engine's life, so that resets neither leak nor allocate after the
+// first. It is cleared at every reset: each chain build starts from silence, and the clearing
+// touches every page now rather than in the first blocks.
+bool lay_out_arrays(attackscope_engine &e) {
+    if (!e.x_storage) {
+        e.x_storage = static_cast<double *>(std::malloc(storage_doubles * sizeof(double)));
+        if (!e.x_storage)
+            return false;
+    }
+    std::memset(e.x_storage, 0, storage_doubles * sizeof(double));
+    const std::size_t cap = static_cast<std::size_t>(e.x_blockcap);
+    // Laid out afresh each time: the preparation pass passes the history buffers around.
+    double *s = e.x_storage;
+    for (double *&h : e.x_hist) {
+        h = s;
+        s += cap;
+    }
+    e.x_filtered = s;
+    s += cap;
+    e.x_capture = s;
+    s += 4 * cap;
+    e.x_capfilt = s;
+    s += 4 * cap;
+    e.x_work = s;
+    e.x_workcap = static_cast<int32_t>(work_blocks * cap);
+    return true;
+}
+
+// The first analysis would otherwise pay, inside its block, for what only a first call costs:
+// the transform's rotations for the capture length, its static storage and the code of the
+// transform and the autocorrelation. Running them once on the silent capture (only scratch is
+// written) does that here. The rotation cache holds one length: several objects at other block
+// sizes make each other's first analysis a little dearer again, never more than this.
+void warm_up(attackscope_engine &e, int n) {
+    if (n < 1 || n > e.x_blockcap)
+        return;
+    (void)dsp::estimate_pitch(e.x_capture, e.x_sr, 4 * n, e.x_work);
+    dsp::autocorr_direct(e.x_capture, e.x_work, 64);
+}
+
+} // namespace
+
+std::size_t engine_storage_bytes() {
+    return storage_doubles * sizeof(double);
+}
+
+bool engine_reset(attackscope_engine &e, int n) {
+    e.x_blockcap = attackscope_blockcap;
+    e.x_sr = 44100;
+    e.x_onsetratio = 10.0f;
+    e.x_peakratio = 8.0f;
+    e.x_holdblocks = 5.0f;
+    e.x_filtersel = 1.0f;
+    e.x_twovalued = 0.0f;
+    e.x_state = 0;
+    e.x_holdoff = 0;
+    e.x_ringpos = 0;
+    e.x_energy[0] = e.x_energy[1] = e.x_energy[2] = 0.0;
+    e.x_lastratio = 0.0;
+    if (!lay_out_arrays(e))
+        return false;
+    warm_up(e, n);
+    return true;
+}
+
+void engine_release(attackscope_engine &e) {
+    std::free(e.x_storage);
+    e.x_storage = nullptr;
+    for (double *&h : e.x_hist)
+        h = nullptr;
+    e.x_filtered = e.x_capture = e.x_capfilt = e.x_work = nullptr;
+    e.x_workcap = 0;
+}
+
+bool engine_ready(const attackscope_engine &e, int n) {
+    return e.x_storage != nullptr && n >= 1 && n <= e.x_blockcap;
+}
+
+block_start engine_begin_block(attackscope_engine &e, const float *in, int n) {
+    if (e.x_holdoff > 0)
+        e.x_holdoff--;
+    // Chosen before anything is sent: a new selection counts from the next block.
+    const dsp::biquad &c = gate_filter_set(e.x_filtersel);
+    const prepared_block b = prepare_block(e, in, n, c);
+    return {e.x_state != 0, b.clipped, b.energy};
+}
+
+float energy_value(double energy) {
+    return static_cast<float>(energy * 100.0);
+}
+
+bool engine_decide(attackscope_engine &e, double energy) {
+    return gate_decide(e, energy);
+}
+
+event_outcome engine_analyse(attackscope_engine &e, int n, int clipped) {
+    return analyse_event(e, n, clipped);
+}
