@@ -18,8 +18,9 @@ event_outcome analyse_event(attackscope_engine &e, int n, int clipped) {
 
 event_outcome finish_event(attackscope_engine &e, int n, int clipped, double f0) {
     event_outcome out{event_outcome::kind::none, f0, e.x_lastratio, 0.0f};
-    // Notes above 1500 Hz have periods too short for the measurement to mean anything. The
-    // estimator never returns NaN, but a NaN must not reach the integer sizes below either.
+    // The measurement's upper limit: above 1500 Hz (periods under 30 samples at 44100 Hz) the
+    // event is dropped. The estimator never returns NaN, but a NaN must not reach the integer
+    // sizes below either.
     if (!(f0 <= 1500.0)) {
         e.x_state = 0;
         out.what = event_outcome::kind::dropped;

@@ -1,27 +1,49 @@
+// The mixed-radix transform, in stages.
+//
+// fft_transform(N) takes the plan of N (fft_plan.cpp: radices 10, 8, 5, 4, 3 and 2 from a table,
+// largest first, then any other prime factors; the stages run in the reverse order, so a radix
+// above 10 is always stage 1). Then
+//   1. the reordering copies the input into the output arrays in mixed-radix digit-reversed
+//      order, and
+//   2. one decimation-in-time stage per radix works in place over the output arrays.
+//
+// The words used for a stage i of radix R:
+//   span S     the product of the radices of the stages before i: the distance between the R
+//              values of one butterfly, and the number of data positions d = 0 .. S-1;
+//   rest M     N / (S * R): the number of groups, S * R values apart, that share the rotations
+//              of a position;
+//   rotation   the factor exp(-2 pi i d b / (S R)) by which input b of a butterfly at position d
+//              is multiplied before the butterfly (textbooks call it a twiddle factor), made by a
+//              running rotation that turns one step per position (fft_turn).
+//
+// The paths, and why each exists:
+//   - radices 2, 3, 4, 5, 8 and 10 have dedicated butterflies (fft_butterflies.h); any other
+//     radix (an odd prime from 7 up) uses the general butterfly on the static work vector with a
+//     table of the R-th roots of unity, as slow as it is rare;
+//   - the dedicated stages run eight neighbouring positions side by side
+//     (fft_lanes), compiled for each vector unit (simd_level.h): the late stages of power-of-two
+//     lengths otherwise evict their own cache lines; every unit gives the same bits;
+//   - when stage 1 has radix 4 or 8 and the last radix is a multiple of eight, the reordering and
+//     stage 1 are one pass (stage 1 rotates nothing);
+//   - lengths up to 8192 keep their rotations from call to call (the rotation cache): the
+//     capture's length changes only with the block size.
+// Every result is bit-exact with the plain transform in tests/dsp/fft_reference.cpp, which
+// follows the same operations in the same order.
 #include "fft.h"
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+
+#include "fft_butterflies.h"
+#include "fft_plan.h"
 
 namespace dsp {
 namespace {
 
-// Stage tables are indexed by stage 1..K; entry 0 of fft_rest holds N.
-constexpr int stage_table_size = fft_max_stages + 1;
-constexpr int pair_table_size = (maxPrimeFactor + 1) / 2;
-constexpr int maxDedicatedRadix = 10;
+using namespace fft_parts;
 
-// Butterfly constants, kept at the 14 significant digits the results are defined with.
-constexpr double r3_cos_m1 = -1.5;
-constexpr double r3_sin = 0.86602540378444;
-constexpr double r5_cos_mean_m1 = -1.25;
-constexpr double r5_cos_half_dif = 0.55901699437495;
-constexpr double r5_sin_neg = -0.95105651629515;
-constexpr double r5_sin_sum_neg = -1.5388417685876;
-constexpr double r5_sin_dif = 0.36327126400268;
-constexpr double r8_root_half = 0.70710678118655;
+constexpr int pair_table_size = (maxPrimeFactor + 1) / 2;
+constexpr int max_dedicated_radix = 10;
 
 // Work storage shared by every call: nothing here carries from one call to the next.
 double fft_work_re[maxPrimeFactor], fft_work_im[maxPrimeFactor];
@@ -30,29 +52,6 @@ double fft_rot_re[maxPrimeFactor], fft_rot_im[maxPrimeFactor];
 double fft_sum_re[pair_table_size], fft_dif_im[pair_table_size];
 double fft_dif_re[pair_table_size], fft_sum_im[pair_table_size];
 double pi;
-
-struct fft_stages {
-    int count;
-    int radix[stage_table_size];
-    int span[stage_table_size];
-    int rest[stage_table_size];
-};
-
-void fft_plan_stages(int N, fft_stages &st) {
-    st.count = fft_split_length(N, st.radix + 1);
-    if (st.radix[1] > maxPrimeFactor) {
-        std::printf("\nPrime factor of FFT length too large : %6d", st.radix[1]);
-        std::printf("\nPlease modify the value of maxPrimeFactor in the FFT module");
-        std::exit(1);
-    }
-    st.rest[0] = N;
-    st.span[1] = 1;
-    st.rest[1] = N / st.radix[1];
-    for (int i = 2; i <= st.count; i++) {
-        st.span[i] = st.span[i - 1] * st.radix[i - 1];
-        st.rest[i] = st.rest[i - 1] / st.radix[i];
-    }
-}
 
 // Output position p, written in the stages' mixed radix (digit j has weight span[j]), reads input
 // q = sum of digit_j * rest[j]. Digit 1 is contiguous in p and the last digit contiguous in q, so
@@ -120,164 +119,6 @@ void fft_make_roots(int R) {
     }
 }
 
-// Several neighbouring data positions of one stage, side by side. Each operation applies element
-// by element, so every position gets exactly the operations it would get alone.
-constexpr int lane_count = 8;
-struct fft_lanes {
-    double v[lane_count];
-};
-inline fft_lanes operator+(const fft_lanes &a, const fft_lanes &b) {
-    fft_lanes r;
-    for (int l = 0; l < lane_count; l++)
-        r.v[l] = a.v[l] + b.v[l];
-    return r;
-}
-inline fft_lanes operator-(const fft_lanes &a, const fft_lanes &b) {
-    fft_lanes r;
-    for (int l = 0; l < lane_count; l++)
-        r.v[l] = a.v[l] - b.v[l];
-    return r;
-}
-inline fft_lanes operator*(const fft_lanes &a, const fft_lanes &b) {
-    fft_lanes r;
-    for (int l = 0; l < lane_count; l++)
-        r.v[l] = a.v[l] * b.v[l];
-    return r;
-}
-inline fft_lanes operator*(double c, const fft_lanes &b) {
-    fft_lanes r;
-    for (int l = 0; l < lane_count; l++)
-        r.v[l] = c * b.v[l];
-    return r;
-}
-inline fft_lanes operator-(const fft_lanes &a) {
-    fft_lanes r;
-    for (int l = 0; l < lane_count; l++)
-        r.v[l] = -a.v[l];
-    return r;
-}
-
-// The dedicated butterflies replace re/im[0..R-1] by their R-point forward DFT, in place. T is a
-// double, or fft_lanes: the same operations on several data positions side by side.
-template <class T> inline void fft_butterfly2(T *re, T *im) {
-    const T z0_re = re[0], z0_im = im[0];
-    re[0] = z0_re + re[1];
-    im[0] = z0_im + im[1];
-    re[1] = z0_re - re[1];
-    im[1] = z0_im - im[1];
-}
-
-template <class T> inline void fft_butterfly3(T *re, T *im) {
-    const T t1_re = re[1] + re[2], t1_im = im[1] + im[2];
-    re[0] = re[0] + t1_re;
-    im[0] = im[0] + t1_im;
-    const T m1_re = r3_cos_m1 * t1_re, m1_im = r3_cos_m1 * t1_im;
-    const T m2_re = r3_sin * (im[1] - im[2]);
-    const T m2_im = r3_sin * (re[2] - re[1]);
-    const T s1_re = re[0] + m1_re, s1_im = im[0] + m1_im;
-    re[1] = s1_re + m2_re;
-    im[1] = s1_im + m2_im;
-    re[2] = s1_re - m2_re;
-    im[2] = s1_im - m2_im;
-}
-
-template <class T> inline void fft_butterfly4(T *re, T *im) {
-    const T t1_re = re[0] + re[2], t1_im = im[0] + im[2];
-    const T t2_re = re[1] + re[3], t2_im = im[1] + im[3];
-    const T m2_re = re[0] - re[2], m2_im = im[0] - im[2];
-    const T m3_re = im[1] - im[3], m3_im = re[3] - re[1];
-    re[0] = t1_re + t2_re;
-    im[0] = t1_im + t2_im;
-    re[2] = t1_re - t2_re;
-    im[2] = t1_im - t2_im;
-    re[1] = m2_re + m3_re;
-    im[1] = m2_im + m3_im;
-    re[3] = m2_re - m3_re;
-    im[3] = m2_im - m3_im;
-}
-
-template <class T> inline void fft_butterfly5(T *re, T *im) {
-    const T t1_re = re[1] + re[4], t1_im = im[1] + im[4];
-    const T t2_re = re[2] + re[3], t2_im = im[2] + im[3];
-    const T t3_re = re[1] - re[4], t3_im = im[1] - im[4];
-    const T t4_re = re[3] - re[2], t4_im = im[3] - im[2];
-    const T t5_re = t1_re + t2_re, t5_im = t1_im + t2_im;
-    re[0] = re[0] + t5_re;
-    im[0] = im[0] + t5_im;
-    const T m1_re = r5_cos_mean_m1 * t5_re, m1_im = r5_cos_mean_m1 * t5_im;
-    const T m2_re = r5_cos_half_dif * (t1_re - t2_re);
-    const T m2_im = r5_cos_half_dif * (t1_im - t2_im);
-    const T m3_re = -r5_sin_neg * (t3_im + t4_im), m3_im = r5_sin_neg * (t3_re + t4_re);
-    const T m4_re = -r5_sin_sum_neg * t4_im, m4_im = r5_sin_sum_neg * t4_re;
-    const T m5_re = -r5_sin_dif * t3_im, m5_im = r5_sin_dif * t3_re;
-    const T s3_re = m3_re - m4_re, s3_im = m3_im - m4_im;
-    const T s5_re = m3_re + m5_re, s5_im = m3_im + m5_im;
-    const T s1_re = re[0] + m1_re, s1_im = im[0] + m1_im;
-    const T s2_re = s1_re + m2_re, s2_im = s1_im + m2_im;
-    const T s4_re = s1_re - m2_re, s4_im = s1_im - m2_im;
-    re[1] = s2_re + s3_re;
-    im[1] = s2_im + s3_im;
-    re[2] = s4_re + s5_re;
-    im[2] = s4_im + s5_im;
-    re[3] = s4_re - s5_re;
-    im[3] = s4_im - s5_im;
-    re[4] = s2_re - s3_re;
-    im[4] = s2_im - s3_im;
-}
-
-// Two radix-4 halves; the odd half is rotated by multiples of 45 degrees before they are joined.
-template <class T> inline void fft_butterfly8(T *re, T *im) {
-    T a_re[4], a_im[4], b_re[4], b_im[4];
-    for (int k = 0; k < 4; k++) {
-        a_re[k] = re[2 * k];
-        a_im[k] = im[2 * k];
-        b_re[k] = re[2 * k + 1];
-        b_im[k] = im[2 * k + 1];
-    }
-    fft_butterfly4(a_re, a_im);
-    fft_butterfly4(b_re, b_im);
-    T b_re_k = b_re[1], b_im_k = b_im[1];
-    b_re[1] = r8_root_half * (b_re_k + b_im_k);
-    b_im[1] = r8_root_half * (b_im_k - b_re_k);
-    b_re_k = b_re[2];
-    b_im_k = b_im[2];
-    b_re[2] = b_im_k;
-    b_im[2] = -b_re_k;
-    b_re_k = b_re[3];
-    b_im_k = b_im[3];
-    b_re[3] = r8_root_half * (b_im_k - b_re_k);
-    b_im[3] = -r8_root_half * (b_re_k + b_im_k);
-    for (int k = 0; k < 4; k++) {
-        re[k] = a_re[k] + b_re[k];
-        im[k] = a_im[k] + b_im[k];
-        re[k + 4] = a_re[k] - b_re[k];
-        im[k + 4] = a_im[k] - b_im[k];
-    }
-}
-
-// Prime-factor (Good-Thomas) mapping: 10 = 2 * 5 with coprime factors needs no rotation.
-template <class T> inline void fft_butterfly10(T *re, T *im) {
-    static constexpr int a_from[5] = {0, 2, 4, 6, 8};
-    static constexpr int b_from[5] = {5, 7, 9, 1, 3};
-    static constexpr int sum_to[5] = {0, 6, 2, 8, 4};
-    static constexpr int dif_to[5] = {5, 1, 7, 3, 9};
-    T a_re[5], a_im[5], b_re[5], b_im[5];
-    for (int k = 0; k < 5; k++) {
-        a_re[k] = re[a_from[k]];
-        a_im[k] = im[a_from[k]];
-        b_re[k] = re[b_from[k]];
-        b_im[k] = im[b_from[k]];
-    }
-    fft_butterfly5(a_re, a_im);
-    fft_butterfly5(b_re, b_im);
-    for (int k = 0; k < 5; k++) {
-        re[sum_to[k]] = a_re[k] + b_re[k];
-        im[sum_to[k]] = a_im[k] + b_im[k];
-        re[dif_to[k]] = a_re[k] - b_re[k];
-        im[dif_to[k]] = a_im[k] - b_im[k];
-    }
-}
-
 // Odd prime radix on the work vector: outputs j and R - j share the sums and differences of
 // inputs j and R - j. R = 1 (N = 1) does nothing.
 void fft_butterfly_general(int R) {
@@ -334,21 +175,6 @@ struct fft_turn {
         }
     }
 };
-
-template <int R, class T> inline void fft_butterfly(T *re, T *im) {
-    if constexpr (R == 2)
-        fft_butterfly2(re, im);
-    else if constexpr (R == 3)
-        fft_butterfly3(re, im);
-    else if constexpr (R == 4)
-        fft_butterfly4(re, im);
-    else if constexpr (R == 5)
-        fft_butterfly5(re, im);
-    else if constexpr (R == 8)
-        fft_butterfly8(re, im);
-    else
-        fft_butterfly10(re, im);
-}
 
 // One data position of a dedicated-radix stage, all groups; rot == nullptr rotates nothing.
 // x points at position d of group 0; groups are stride apart, a group's values S apart.
@@ -456,7 +282,7 @@ void fft_fixed_positions(int S, int M, const double *rot_re, const double *rot_i
 // continuing the stage's running rotation.
 void fft_fill_rotations(int R, fft_turn &turn, int count, int rot_stride, double *rot_re,
                         double *rot_im) {
-    double powers_re[maxDedicatedRadix], powers_im[maxDedicatedRadix];
+    double powers_re[max_dedicated_radix], powers_im[max_dedicated_radix];
     for (int i = 0; i < count; i++) {
         turn.powers(R, powers_re, powers_im);
         turn.advance();
@@ -588,8 +414,8 @@ fft_rotation_cache rotation_cache;
 
 // Longer transforms make their rotations a bounded chunk of positions at a time.
 constexpr int rotation_chunk = 256;
-double chunk_rot_re[(maxDedicatedRadix - 1) * rotation_chunk];
-double chunk_rot_im[(maxDedicatedRadix - 1) * rotation_chunk];
+double chunk_rot_re[(max_dedicated_radix - 1) * rotation_chunk];
+double chunk_rot_im[(max_dedicated_radix - 1) * rotation_chunk];
 
 fft_turn fft_stage_turn(int S, int R) {
     const double omega = 2 * pi / (S * R);
@@ -607,7 +433,7 @@ bool fft_cache_rotations(int N, const fft_stages &st) {
     for (int i = 1; i <= st.count; i++) {
         const int S = st.span[i], R = st.radix[i];
         rotation_cache.offset[i] = used;
-        if (R <= maxDedicatedRadix) {
+        if (R <= max_dedicated_radix) {
             fft_turn turn = fft_stage_turn(S, R);
             fft_fill_rotations(R, turn, S, S, rotation_cache.re + used, rotation_cache.im + used);
         }
@@ -669,49 +495,6 @@ void fft_run_stage(simd_level level, int S, int R, int M, const double *cached_r
 
 } // namespace
 
-int fft_split_length(int N, int *radices) {
-    if (N == 1) {
-        radices[0] = 1;
-        return 1;
-    }
-    static constexpr int table[] = {10, 8, 5, 4, 3, 2};
-    int count = 0;
-    int m = N;
-    for (int entry = 0; m > 1 && entry < 6;) {
-        if (m % table[entry] == 0) {
-            radices[count++] = table[entry];
-            m /= table[entry];
-        } else {
-            entry++;
-        }
-    }
-    // A trailing 2 after an 8 becomes 4 * 4: one stage fewer for lengths such as 16 and 8192.
-    if (count > 0 && radices[count - 1] == 2) {
-        for (int j = count - 2; j >= 0; j--) {
-            if (radices[j] == 8) {
-                radices[j] = 4;
-                radices[count - 1] = 4;
-                break;
-            }
-        }
-    }
-    for (int k = 2; k < std::sqrt(m) + 1; k++) {
-        while (m % k == 0) {
-            radices[count++] = k;
-            m /= k;
-        }
-    }
-    if (m > 1)
-        radices[count++] = m;
-    // The last radix found runs first, so a radix above 10 is always stage 1.
-    for (int i = 0, j = count - 1; i < j; i++, j--) {
-        const int swap = radices[i];
-        radices[i] = radices[j];
-        radices[j] = swap;
-    }
-    return count;
-}
-
 void fft_transform_on(simd_level level, int N, const double *in_re, const double *in_im,
                       double *out_re, double *out_im) {
     if (N < 1)
@@ -745,12 +528,6 @@ fft_arrays fft_arrays_in(double *block, int N) {
     double *a = block + (misalign == 0 ? 0 : (64 - misalign) / sizeof(double));
     const int step = (N + 7) / 8 * 8 + fft_arrays_gap;
     return {a, a + step, a + 2 * step, a + 3 * step};
-}
-
-bool fft_length_supported(int N) {
-    int radices[fft_max_stages];
-    // Stage 1 holds the largest radix whenever one above 10 is present.
-    return fft_split_length(N, radices) > 0 && radices[0] <= maxPrimeFactor;
 }
 
 } // namespace dsp

@@ -8,6 +8,9 @@ double parabolic_offset(const double *y) {
     double y0 = y[0];
     double d = (y0 - 2 * y[1]) + y[2];
     if (d == 0) {
+        // A flat curvature (three equal values, say) is nudged by 1 / (2^31 - 1) instead of
+        // divided by: for values of moderate size the vertex then lands half a sample toward
+        // y[2]; where the nudge is lost in rounding, the NaN below gives 0.
         y0 += 1.0 / 2147483647.0;
         d = (y0 - 2 * y[1]) + y[2];
     }
