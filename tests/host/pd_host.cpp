@@ -28,6 +28,7 @@ struct _inlet {
 struct _outlet {
     t_symbol *kind;
     std::vector<float> values;
+    std::vector<std::vector<float>> lists;
     std::function<void(float)> reaction;
 };
 
@@ -151,6 +152,16 @@ void outlet_float(t_outlet *x, t_float f) {
         x->reaction(f);
 }
 
+void outlet_list(t_outlet *x, t_symbol * /*s*/, int argc, t_atom *argv) {
+    std::vector<float> list;
+    for (int i = 0; i < argc; i++) {
+        if (argv[i].a_type != A_FLOAT)
+            throw std::logic_error("the test host records lists of floats only");
+        list.push_back(argv[i].a_w.w_float);
+    }
+    x->lists.push_back(std::move(list));
+}
+
 void post(const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
@@ -216,11 +227,38 @@ bool has_class(const std::string &name) {
     return classes().count(name) != 0;
 }
 
-Object::Object(const std::string &class_name, const std::vector<float> &args) {
+Object::Object(const std::string &class_name, const std::vector<float> &args)
+    : Object(class_name, Words{}, args) {}
+
+Object::Object(const std::string &class_name, const Words &words, const std::vector<float> &args) {
     auto it = classes().find(class_name);
     if (it == classes().end())
         throw std::runtime_error(class_name + " ... couldn't create");
     _class &c = *it->second;
+    if (c.args.size() == 1 && c.args[0] == A_GIMME) {
+        // The typed words first, then the floats, as "name word... float..." in a box.
+        std::vector<t_atom> atoms;
+        for (const std::string &w : words.list) {
+            t_atom a{};
+            a.a_type = A_SYMBOL;
+            a.a_w.w_symbol = gensym(w.c_str());
+            atoms.push_back(a);
+        }
+        for (float f : args) {
+            t_atom a{};
+            a.a_type = A_FLOAT;
+            a.a_w.w_float = f;
+            atoms.push_back(a);
+        }
+        void *made = reinterpret_cast<void *(*)(t_symbol *, int, t_atom *)>(c.creator)(
+            gensym(class_name.c_str()), static_cast<int>(atoms.size()), atoms.data());
+        if (!made)
+            throw std::runtime_error(class_name + " ... couldn't create");
+        obj_ = static_cast<t_object *>(made);
+        return;
+    }
+    if (!words.list.empty())
+        throw std::runtime_error(class_name + ": creator takes no symbols in the test host");
     // Creators take their float arguments by value; Pd passes 0 for a missing A_DEFFLOAT.
     float a[3] = {0, 0, 0};
     for (size_t i = 0; i < args.size() && i < 3; i++)
@@ -309,9 +347,14 @@ void Object::perform(const float *in) {
 const std::vector<float> &Object::outlet(int index) const {
     return parts().at(obj_).outlets.at(static_cast<size_t>(index))->values;
 }
+const std::vector<std::vector<float>> &Object::lists(int index) const {
+    return parts().at(obj_).outlets.at(static_cast<size_t>(index))->lists;
+}
 void Object::clear_outlets() {
-    for (auto &o : parts().at(obj_).outlets)
+    for (auto &o : parts().at(obj_).outlets) {
         o->values.clear();
+        o->lists.clear();
+    }
 }
 void Object::on_outlet(int index, std::function<void(float)> reaction) {
     parts().at(obj_).outlets.at(static_cast<size_t>(index))->reaction = std::move(reaction);

@@ -23,10 +23,17 @@ bool load_plugin(const std::string &path, const std::string &setup_entry);
 // Whether a class of this name has been registered by a setup entry.
 bool has_class(const std::string &name);
 
+// Symbols typed into an object box, such as flags.
+struct Words {
+    std::vector<std::string> list;
+};
+
 class Object {
   public:
     // Creates an object of a registered class, as typing "name args..." into an object box.
     explicit Object(const std::string &class_name, const std::vector<float> &args = {});
+    // The same with symbols (flags) typed before the floats; for classes that take A_GIMME.
+    Object(const std::string &class_name, const Words &words, const std::vector<float> &args = {});
     ~Object();
     Object(const Object &) = delete;
     Object &operator=(const Object &) = delete;
@@ -55,6 +62,8 @@ class Object {
 
     // Every float sent on an outlet since creation or the last clear_outlets().
     const std::vector<float> &outlet(int index) const;
+    // Every list (of floats) sent on an outlet since creation or the last clear_outlets().
+    const std::vector<std::vector<float>> &lists(int index) const;
     void clear_outlets();
     // Called synchronously inside outlet_float, as a connected object would react in Pd.
     void on_outlet(int index, std::function<void(float)> reaction);
