@@ -85,9 +85,13 @@ void first_blocks(benchmark::State &state, int n) {
 }
 
 const bool registered = [] {
-    benchmark::RegisterBenchmark("first_analysis_block/2048", first_blocks, 2048)
-        ->UseManualTime()
-        ->Iterations(15);
+    // At 64 samples four blocks are too short for the pitch search: the second block drops the
+    // event at once, and the figure that matters is the first gate block.
+    for (int n : {64, 2048})
+        benchmark::RegisterBenchmark(("first_analysis_block/" + std::to_string(n)).c_str(),
+                                     first_blocks, n)
+            ->UseManualTime()
+            ->Iterations(15);
     return true;
 }();
 
