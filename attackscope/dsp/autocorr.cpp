@@ -73,6 +73,7 @@ void autocorr_baseline(const double *x, double *r, int n) {
     autocorr_blocks<2, 6>(x, r, n);
 }
 
+#if defined(__x86_64__)
 [[gnu::target("avx2")]] void autocorr_avx2(const double *x, double *r, int n) {
     autocorr_blocks<4, 8>(x, r, n);
 }
@@ -80,15 +81,20 @@ void autocorr_baseline(const double *x, double *r, int n) {
 [[gnu::target("avx512f")]] void autocorr_avx512(const double *x, double *r, int n) {
     autocorr_blocks<8, 6>(x, r, n);
 }
+#endif
 
 } // namespace
 
 void autocorr_direct_on(simd_level level, const double *x, double *r, int n) {
     switch (level) {
+#if defined(__x86_64__)
     case simd_level::avx512:
         return autocorr_avx512(x, r, n);
     case simd_level::avx2:
         return autocorr_avx2(x, r, n);
+#else
+    default:
+#endif
     case simd_level::baseline:
         return autocorr_baseline(x, r, n);
     }

@@ -535,6 +535,7 @@ template <class... Args> struct fft_on_unit<void(Args...)> {
     template <pointer kernel> [[gnu::flatten]] static void baseline(Args... args) {
         kernel(args...);
     }
+#if defined(__x86_64__)
     template <pointer kernel> [[gnu::flatten, gnu::target("avx2")]] static void avx2(Args... args) {
         kernel(args...);
     }
@@ -542,13 +543,18 @@ template <class... Args> struct fft_on_unit<void(Args...)> {
     [[gnu::flatten, gnu::target("avx512f")]] static void avx512(Args... args) {
         kernel(args...);
     }
+#endif
 
     template <pointer kernel> static pointer build_for(simd_level level) {
         switch (level) {
+#if defined(__x86_64__)
         case simd_level::avx512:
             return avx512<kernel>;
         case simd_level::avx2:
             return avx2<kernel>;
+#else
+        default:
+#endif
         case simd_level::baseline:
             break;
         }
