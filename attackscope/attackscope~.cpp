@@ -4,7 +4,7 @@
 #include <initializer_list>
 
 #include "attackscope.h"
-#include "pitch.h"
+#include "block_sizes.h"
 
 namespace {
 
@@ -53,12 +53,11 @@ void attackscope_dsp(t_attackscope *x, t_signal **sp) {
                  "attackscope~: block size %d is above the limit of %d samples; idle until "
                  "the block size is %d or less",
                  sp[0]->s_n, e.x_blockcap, e.x_blockcap);
-    // Four blocks must hold the pitch search's longest lag; below that every event is dropped.
-    const int shortest = (dsp::pitch_min_samples(e.x_sr) + 3) / 4;
-    if (sp[0]->s_n < shortest && sp[0]->s_n != x->x_toldblock) {
-        post("attackscope~: block size %d gives energies only; shape ratios need blocks of %d "
-             "samples or more (2048 recommended)",
-             sp[0]->s_n, shortest);
+    // Once per new block size: one whose four-block capture the pitch search cannot take.
+    char notice[320];
+    if (sp[0]->s_n != x->x_toldblock &&
+        block_notice(notice, sizeof notice, sp[0]->s_n, e.x_sr, e.x_blockcap)) {
+        post("%s", notice);
         x->x_toldblock = sp[0]->s_n;
     }
 }

@@ -27,8 +27,9 @@ function(add_pd_module target)
         PREFIX "" OUTPUT_NAME "${PD_NAME}" SUFFIX ".pd_linux"
         LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/pd"
         LINK_DEPENDS "${map}")
-    # Pd finds the help patch beside the plug-in; configure_file copies it again when it changes.
-    configure_file("${PD_HELP}" "${CMAKE_BINARY_DIR}/pd/${PD_HELP}" COPYONLY)
+    # Pd finds the help patch beside the plug-in; configure_file writes it again when it changes,
+    # with the project's version in its version line.
+    configure_file("${PD_HELP}" "${CMAKE_BINARY_DIR}/pd/${PD_HELP}" @ONLY)
     install(TARGETS ${target} LIBRARY DESTINATION "${PD_INSTALL_SUBDIR}")
-    install(FILES "${PD_HELP}" DESTINATION "${PD_INSTALL_SUBDIR}")
+    install(FILES "${CMAKE_BINARY_DIR}/pd/${PD_HELP}" DESTINATION "${PD_INSTALL_SUBDIR}")
 endfunction()

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test:
-#   1. unit, object and patch tests (the real pd binary) in a normal build;
+#   1. unit, object and patch tests (the real pd binary) in a normal build, with the 64-bit ARM
+#      cross-build's plug-ins in Debian's arm64 pd under qemu;
 #   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer (any report fails);
 #   3. valgrind memcheck over the in-process object tests;
 #   4. each fuzz target for a bounded time from the committed corpus (FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh test
+scripts/install-deps.sh test arm64
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
@@ -18,8 +19,12 @@ run_suite() { # build folder, extra cmake options...
     ctest --test-dir "$dir" --output-on-failure -j2 | tee -a "$log"
 }
 
+echo "== 64-bit ARM cross-build"
+cmake -S . -B build/arm64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake >/dev/null
+cmake --build build/arm64
 echo "== tests"
-run_suite build/test
+run_suite build/test -DATTACKSCOPE_ARM64_BUILD="$PWD/build/arm64" \
+    -DATTACKSCOPE_ARM64_PD="$PWD/build/arm64-pd/root/usr/bin/puredata"
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_suite build/asan \
     -DATTACKSCOPE_SANITIZE=address,undefined
