@@ -12,7 +12,8 @@ static_assert(std::is_same_v<t_float, float> && std::is_same_v<t_sample, float>,
               "the engine takes Pd's floats and samples as 32-bit floats");
 
 // Pd clears the record with zeros and runs no constructor; it must stay standard-layout.
-// Inlets, counted as Pd does from 0 at the signal inlet, store straight into the engine:
+// Inlets, counted as everywhere in this project from 0 at the signal inlet, store straight into
+// the engine:
 // 1 x_onsetratio, 2 x_peakratio, 3 x_floor, 4 x_holdblocks, 5 x_filtersel, 6 x_twovalued.
 struct t_attackscope {
     t_object x_obj;
