@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those missing.
-#   install-deps.sh [build|test|bench]...   (default: build)
+#   install-deps.sh [build|test|bench|plot]...   (default: build)
 set -euo pipefail
-build=(cmake ninja-build g++ puredata-core puredata-dev)
+build=(cmake ninja-build g++ puredata-core puredata-dev
+       libsndfile1-dev libsoxr-dev nlohmann-json3-dev libcli11-dev)
 test=("${build[@]}" googletest libgtest-dev clang libclang-rt-14-dev valgrind binutils)
 bench=("${build[@]}" libbenchmark-dev libfftw3-dev puredata-extra)
+plot=(python3-matplotlib)
 
 wanted=()
 for group in "${@:-build}"; do
@@ -12,6 +14,7 @@ for group in "${@:-build}"; do
     build) wanted+=("${build[@]}") ;;
     test) wanted+=("${test[@]}") ;;
     bench) wanted+=("${bench[@]}") ;;
+    plot) wanted+=("${plot[@]}") ;;
     *) echo "unknown group: $group" >&2; exit 2 ;;
     esac
 done
