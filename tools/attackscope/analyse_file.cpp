@@ -3,12 +3,26 @@
 #include <cstdio>
 #include <vector>
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 #include "engine.h"
 #include "sound_source.h"
 
 namespace {
 
 constexpr int analysis_rate = 44100; // the rate the engine's analysis assumes
+
+// Pd computes its signals with subnormal numbers flushed to zero, as inputs and as results
+// (denormals-are-zero and flush-to-zero on x86); the engine gives the plug-in's values only in the
+// same mode. A subnormal sample then counts as silence. The mode is per thread, and the workers of
+// --jobs inherit it.
+void use_pd_float_mode() {
+#if defined(__SSE__)
+    _mm_setcsr(_mm_getcsr() | 0x8040);
+#endif
+}
 
 // The object's life over one stream: a chain build for blocks of n, then the parameters as a
 // patch sends them once DSP runs, then one perform call per block.
@@ -21,6 +35,7 @@ class block_driver {
     block_driver &operator=(const block_driver &) = delete;
 
     bool start() {
+        use_pd_float_mode();
         if (!engine_reset(e_, options_.block))
             return false;
         // After the reset, which restores the defaults of all but the floor.
