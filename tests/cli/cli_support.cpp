@@ -47,7 +47,8 @@ std::string scratch_dir() {
     return pattern;
 }
 
-process_result run(const std::vector<std::string> &argv, const std::string &dir) {
+process_result run(const std::vector<std::string> &argv, const std::string &dir,
+                   const std::vector<std::string> &env) {
     static const std::string outputs = scratch_dir();
     const std::string out_path = outputs + "/out", err_path = outputs + "/err";
     posix_spawn_file_actions_t actions;
@@ -64,8 +65,15 @@ process_result run(const std::vector<std::string> &argv, const std::string &dir)
     for (std::string &a : copy)
         args.push_back(a.data());
     args.push_back(nullptr);
+    std::vector<std::string> env_copy = env;
+    std::vector<char *> envp;
+    for (char **e = environ; *e; e++)
+        envp.push_back(*e);
+    for (std::string &e : env_copy)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     process_result r;
     if (spawned != 0) {

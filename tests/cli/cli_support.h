@@ -12,8 +12,10 @@ struct process_result {
     std::string out, err;
 };
 
-// Runs argv[0] with argv (no shell), stdin from /dev/null, in directory dir (when not empty).
-process_result run(const std::vector<std::string> &argv, const std::string &dir = {});
+// Runs argv[0] with argv (no shell), stdin from /dev/null, in directory dir (when not empty),
+// with this process's environment plus `env` ("NAME=value" entries).
+process_result run(const std::vector<std::string> &argv, const std::string &dir = {},
+                   const std::vector<std::string> &env = {});
 
 // Runs the attackscope binary under test with these arguments.
 process_result attackscope(const std::vector<std::string> &args);

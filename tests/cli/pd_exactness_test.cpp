@@ -151,12 +151,19 @@ struct pd_blocks {
     std::string console;
 };
 
+// A plug-in built with AddressSanitizer needs its runtime loaded first into the uninstrumented pd.
+std::vector<std::string> pd_environment() {
+    if (std::string(PD_PRELOAD).empty())
+        return {};
+    return {"LD_PRELOAD=" PD_PRELOAD, "ASAN_OPTIONS=detect_leaks=0"};
+}
+
 pd_blocks run_pd(const std::string &dir, int block, const inlets &p) {
     std::ofstream(dir + "/probe.pd") << patch(block, p);
     const cli_test::process_result r =
         cli_test::run({PD_BIN, "-nogui", "-noaudio", "-batch", "-stderr", "-path", PLUGIN_DIR,
                        "-open", "probe.pd"},
-                      dir);
+                      dir, pd_environment());
     pd_blocks b;
     b.console = r.out + r.err;
     EXPECT_EQ(r.status, 0) << b.console;
