@@ -105,18 +105,6 @@ class block_driver {
 
 } // namespace
 
-std::vector<event_row> analyse_samples(const float *samples, std::size_t count, int rate,
-                                       const run_options &options) {
-    std::vector<event_row> rows;
-    block_driver driver(options, rate, rows);
-    if (!driver.start())
-        return rows;
-    const auto n = static_cast<std::size_t>(options.block);
-    for (std::size_t at = 0; count - at >= n; at += n)
-        driver.run(samples + at);
-    return rows;
-}
-
 file_analysis analyse_file(const std::string &path, const run_options &options) {
     file_analysis result;
     sound_source source(path, options.channel, options.resample, analysis_rate);

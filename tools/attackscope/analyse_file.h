@@ -32,8 +32,3 @@ struct file_analysis {
 // The whole file. An unreadable file gives its reason in `error` and no rows; a failure while
 // decoding keeps the rows of the blocks before it.
 file_analysis analyse_file(const std::string &path, const run_options &options);
-
-// The blocks of samples[0..count-1] at `rate` Hz, as above: the core of analyse_file, for a
-// stream already in memory.
-std::vector<event_row> analyse_samples(const float *samples, std::size_t count, int rate,
-                                       const run_options &options);
