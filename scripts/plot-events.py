@@ -106,7 +106,7 @@ def main():
 
     panels = 4 if args.position else 3
     fig, axes = plt.subplots(panels, 1, sharex=True, figsize=(10, 1.9 * panels + 0.6),
-                             gridspec_kw={"height_ratios": [1.2, 1, 1] + [1] * (panels - 3)})
+                             height_ratios=[1.2, 1, 1] + [1] * (panels - 3))
     wave = read_wav(args.file)
     ax = axes[0]
     if wave is not None:
