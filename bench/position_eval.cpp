@@ -36,8 +36,11 @@ struct outcome {
     int estimates = 0;
     dsp::pluck_estimate first{0, 0, 0};
     double latency_ms = NAN; // release to the end of the block that gave the first estimate
+    dsp::pluck_details details{};
 };
 
+// Estimates that end before the note begins (of the gate's event on leading noise) are not the
+// note's.
 outcome run(const signals::rendered_note &note, int block, int rate) {
     static const bool loaded = (attackscope_tilde_setup(), true);
     (void)loaded;
@@ -58,9 +61,11 @@ outcome run(const signals::rendered_note &note, int block, int rate) {
         if (kind.onset)
             tracker.onset();
         dsp::pluck_estimate e;
-        if (tracker.advance(block, !kind.analysed, e)) {
+        const bool note_begun = static_cast<double>(at) + block > note.release - 0.04 * rate;
+        if (tracker.advance(block, !kind.analysed, e) && note_begun) {
             if (o.estimates == 0) {
                 o.first = e;
+                o.details = tracker.details();
                 const double end = static_cast<double>(at) + block;
                 o.latency_ms = (end - note.release) * 1000.0 / rate;
             }
@@ -86,7 +91,7 @@ struct trial {
     double truth = NAN;    // pluck position, NAN for material without one
     double f0_truth = NAN; // Hz
     outcome got;
-    double error() const { return got.estimates > 0 ? std::fabs(got.first.position - truth) : 1.0; }
+    double error() const { return std::fabs(got.first.position - truth); }
     double f0_error() const { return std::fabs(got.first.f0 / f0_truth - 1.0); }
 };
 using trials = std::vector<trial>;
@@ -115,23 +120,34 @@ trials select(const trials &t, const std::function<bool(const trial &)> &pred) {
 }
 
 void header(const char *title, double tolerance) {
-    std::printf("\n| %-28s | %5s | %10s | %11s | %8s | %5s |\n", title, "notes", "median err",
-                ("within " + std::to_string(tolerance).substr(0, 4)).c_str(), "one est.", "conf.");
-    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(30, '-').c_str(), std::string(7, '-').c_str(),
-                std::string(12, '-').c_str(), std::string(13, '-').c_str(),
-                std::string(10, '-').c_str(), std::string(7, '-').c_str());
+    std::printf("\n| %-28s | %5s | %8s | %10s | %11s | %5s |\n", title, "notes", "one est.",
+                "median err", ("within " + std::to_string(tolerance).substr(0, 4)).c_str(), "conf.");
+    std::printf("|%s|-------|----------|------------|-------------|-------|\n",
+                std::string(30, '-').c_str());
 }
 
+// Error, share within the tolerance and confidence over the notes that got an estimate; the
+// share of notes with exactly one estimate over all.
+bool list_misses = false; // --misses: print every note outside the tolerance
+
 void row(const std::string &label, const trials &t, double tolerance) {
+    if (list_misses)
+        for (const trial &x : t)
+            if (!(x.got.estimates == 1 && x.error() <= tolerance))
+                std::printf("  miss [%s] f0 %.1f beta %.3f %s block %d: %d estimates, position "
+                            "%.4f f0 %.2f conf %.2f pickup %.3f residual %.3f\n",
+                            label.c_str(), x.f0_truth, x.truth, x.velocity ? "vel" : "disp",
+                            x.block, x.got.estimates, x.got.first.position, x.got.first.f0,
+                            x.got.first.confidence, x.got.details.pickup, x.got.details.residual);
+    const trials got = select(t, [](const trial &x) { return x.got.estimates > 0; });
     std::vector<double> err, conf;
-    for (const trial &x : t) {
+    for (const trial &x : got) {
         err.push_back(x.error());
         conf.push_back(x.got.first.confidence);
     }
-    std::printf("| %-28s | %5zu | %10.4f | %10.1f%% | %7.1f%% | %5.2f |\n", label.c_str(),
-                t.size(), median(err),
-                share(t, [&](const trial &x) { return x.got.estimates > 0 && x.error() <= tolerance; }),
-                share(t, [](const trial &x) { return x.got.estimates == 1; }), median(conf));
+    std::printf("| %-28s | %5zu | %7.1f%% | %10.4f | %10.1f%% | %5.2f |\n", label.c_str(), t.size(),
+                share(t, [](const trial &x) { return x.got.estimates == 1; }), median(err),
+                share(got, [&](const trial &x) { return x.error() <= tolerance; }), median(conf));
 }
 
 std::string fmt(const char *f, double v) {
@@ -143,8 +159,11 @@ std::string fmt(const char *f, double v) {
 const std::vector<double> grid_f0 = {41.2, 55.0, 82.4, 110.0, 146.8, 196.0, 261.6, 329.6, 440.0, 659.3};
 const std::vector<double> grid_beta = {0.05, 0.1, 0.15, 0.2, 0.25, 0.3, 0.35, 0.4, 0.45, 0.5};
 
-int lead_for(int block, Random &r) {
-    return 2 * block + 2048 + r.below(block);
+// Silence (or noise) before the note. The gate starts an event at the first block that holds
+// anything, noise included, then holds off for five blocks, and the tracker takes that event
+// for a note until it gives up on it: noisy notes start 250 ms and eight blocks later.
+int lead_for(int block, Random &r, bool noisy = false) {
+    return (noisy ? 8 * block + 11025 : 2 * block) + 2048 + r.below(block);
 }
 
 // Every f0 x beta x output x block of the grid; the seed draws the pickup (0.01..0.06), T60,
@@ -167,7 +186,7 @@ trials run_grid(uint32_t seed, const std::vector<int> &blocks,
                     p.seconds = 0.4;
                     p.seed = static_cast<uint32_t>(r.below(1 << 30));
                     change(p);
-                    const auto note = signals::render_string(p, lead_for(block, r));
+                    const auto note = signals::render_string(p, lead_for(block, r, p.noise_dbfs > -300));
                     trial t;
                     t.f0_label = f0;
                     t.beta_label = beta;
@@ -246,7 +265,7 @@ trials run_held_out(uint32_t seed, int count) {
     return out;
 }
 
-void confidence_table(uint32_t seed, const trials &clean) {
+void confidence_table(uint32_t seed, const trials &clean, const trials &noisy) {
     Random r(seed);
     trials ks, chords, bars, bursts;
     for (int i = 0; i < 40; i++) {
@@ -293,19 +312,27 @@ void confidence_table(uint32_t seed, const trials &clean) {
                      block, 44100);
         bursts.push_back(nb);
     }
-    std::printf("\n| %-30s | %5s | %9s | %13s | %13s | %8s |\n", "material", "notes", "median",
-                "share >= 0.5", "share < 0.2", "one est.");
-    std::printf("|--------------------------------|-------|-----------|---------------|---------------|----------|\n");
+    std::printf("\n| %-30s | %5s | %9s | %13s | %13s | %8s | %8s | %6s | %6s |\n", "material",
+                "notes", "median", "share >= 0.5", "share < 0.2", "one est.", "residual",
+                "spread", "aper.");
+    std::printf("|--------------------------------|-------|-----------|---------------|---------------|----------|----------|--------|--------|\n");
     const auto conf_row = [](const char *label, const trials &t) {
-        std::vector<double> c;
-        for (const trial &x : t)
+        std::vector<double> c, res, spr, ap;
+        for (const trial &x : t) {
             c.push_back(x.got.first.confidence);
-        std::printf("| %-30s | %5zu | %9.2f | %12.1f%% | %12.1f%% | %7.1f%% |\n", label, t.size(),
-                    median(c), share(t, [](const trial &x) { return x.got.first.confidence >= 0.5; }),
+            res.push_back(x.got.details.residual);
+            spr.push_back(x.got.details.spread);
+            ap.push_back(x.got.details.aperiodicity);
+        }
+        std::printf("| %-30s | %5zu | %9.2f | %12.1f%% | %12.1f%% | %7.1f%% | %8.3f | %6.4f | %6.3f |\n",
+                    label, t.size(), median(c),
+                    share(t, [](const trial &x) { return x.got.first.confidence >= 0.5; }),
                     share(t, [](const trial &x) { return x.got.first.confidence < 0.2; }),
-                    share(t, [](const trial &x) { return x.got.estimates == 1; }));
+                    share(t, [](const trial &x) { return x.got.estimates == 1; }), median(res),
+                    median(spr), median(ap));
     };
     conf_row("ideal plucks (main grid)", clean);
+    conf_row("ideal plucks, noise -50 dBFS", noisy);
     conf_row("Karplus-Strong plucks", ks);
     conf_row("triads of plucked strings", chords);
     conf_row("struck bars", bars);
@@ -332,7 +359,7 @@ int one_note(int argc, char **argv) {
         p.inharmonicity = std::atof(argv[6]);
     if (argc > 7)
         p.noise_dbfs = std::atof(argv[7]);
-    const auto note = signals::render_string(p, 2 * block + 2048 + 37);
+    const auto note = signals::render_string(p, 8 * block + 11025 + 2048 + 37);
     static const bool loaded = (attackscope_tilde_setup(), true);
     (void)loaded;
     pdhost::Object obj("attackscope~");
@@ -369,6 +396,7 @@ int one_note(int argc, char **argv) {
 int main(int argc, char **argv) {
     if (argc >= 6)
         return one_note(argc, argv);
+    list_misses = argc == 2 && std::string(argv[1]) == "--misses";
     std::printf("Pluck position on generated notes, 44100 Hz unless stated; each note pulled over "
                 "30 ms, then released; onsets from the gate of attackscope~.\n");
     const auto keep = [](signals::string_pluck &) {};
@@ -402,6 +430,6 @@ int main(int argc, char **argv) {
             fe.push_back(x.f0_error());
     std::printf("held-out median f0 error %.3f%%\n", 100.0 * median(fe));
 
-    confidence_table(7, clean);
+    confidence_table(7, clean, noisy);
     return 0;
 }

@@ -4,6 +4,10 @@
 
 namespace dsp {
 
+namespace {
+constexpr double submultiple_threshold = 0.4;
+} // namespace
+
 void period_search::prepare(int max_lag) {
     diff_.assign(static_cast<size_t>(max_lag > 0 ? max_lag + 1 : 1), 0.0);
     max_lag_ = 0;
@@ -68,11 +72,27 @@ void period_search::conclude() {
             break;
         }
     }
-    if (best < 0) {
-        best = min_lag_;
-        for (int t = min_lag_ + 1; t < max_lag_; t++)
-            if (at(t) < at(best))
-                best = t;
+    int lowest = min_lag_;
+    for (int t = min_lag_ + 1; t < max_lag_; t++)
+        if (at(t) < at(lowest))
+            lowest = t;
+    if (best < 0)
+        best = lowest;
+    // A period that is not a whole number of samples leaves only a shallow dip where a
+    // multiple of it that is nearly whole dips deeply: take the shortest fraction 1/k of the
+    // chosen lag that is itself a clear local minimum.
+    for (int k = best / min_lag_; k >= 2; k--) {
+        const int centre = static_cast<int>(std::lround(static_cast<double>(best) / k));
+        int t = centre;
+        for (int c = std::max(min_lag_, centre - 1); c <= std::min(max_lag_ - 1, centre + 1); c++)
+            if (at(c) < at(t))
+                t = c;
+        // t is in [min_lag_, max_lag_ - 1], so t - 1 and t + 1 are computed lags.
+        if (t >= min_lag_ && t < max_lag_ && at(t) < submultiple_threshold && at(t) <= at(t - 1) &&
+            at(t) <= at(t + 1)) {
+            best = t;
+            break;
+        }
     }
     // best is in [min_lag_, max_lag_ - 1], so best - 1 >= 0 and best + 1 <= max_lag_.
     const double a = at(best - 1), b = at(best), c = at(best + 1);

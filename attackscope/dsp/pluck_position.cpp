@@ -46,6 +46,19 @@ void pluck_tracker::prepare(double sr, int max_block) {
     after_ = static_cast<int>(clamped(std::round(0.035 * sr_), 1, 1 << 20));
     level_decay_ = std::exp(-1.0 / (level_seconds * sr_));
     decimation_ = static_cast<int>(clamped(sr_ / 5500.0, 1, 1 << 20));
+    // Butterworth low-pass at 1 kHz as two sections (Q = 0.5412, 1.3066), bilinear transform.
+    const double k = std::tan(M_PI * std::min(1000.0, 0.2 * sr_) / sr_);
+    const double qs[2] = {0.5411961001461970, 1.3065629648763766};
+    for (int s = 0; s < 2; s++) {
+        const double norm = 1.0 / (1.0 + k / qs[s] + k * k);
+        biquad &b = lowpass_[s];
+        b.b0 = k * k * norm;
+        b.b1 = 2.0 * b.b0;
+        b.b2 = b.b0;
+        b.a1 = 2.0 * (k * k - 1.0) * norm;
+        b.a2 = (1.0 - k / qs[s] + k * k) * norm;
+        b.z1 = b.z2 = 0.0;
+    }
     for (int k = 0; k < 3; k++)
         stretch_[k] = static_cast<int>(clamped(std::ceil(stretch_periods * sr_ / stretch_low_f0[k]), 1, 1 << 24));
     fft_max_ = std::max(256, power_of_two_at_least(clamped(std::ceil(window_periods * sr_ / lowest_f0), 1, 1 << 24)));
@@ -177,19 +190,30 @@ int64_t pluck_tracker::step_release(int64_t budget) {
 }
 
 int64_t pluck_tracker::step_decimate(int64_t budget) {
-    const int per = decimation_;
-    const int64_t limit = std::min<int64_t>(decimated_len_, cursor_ + std::max<int64_t>(1, budget / per));
-    for (int64_t j = cursor_; j < limit; j++) {
-        double sum = 0.0;
-        for (int t = 0; t < per; t++)
-            sum += sample(window_start_ + j * per + t);
-        decimated_[static_cast<size_t>(j)] = sum / per; // j < decimated_len_ <= size
+    // Low-passed (fourth-order Butterworth, 1 kHz) before every decimation_-th sample is kept:
+    // a velocity signal's strong high partials would otherwise fold down and hide the period.
+    // The filter runs on from one stretch to the next, which only extends the last.
+    const int64_t target = window_start_ + int64_t{decimated_len_} * decimation_;
+    const int64_t limit = std::min(target, filtered_to_ + std::max<int64_t>(1, budget));
+    for (int64_t i = filtered_to_; i < limit; i++) {
+        double v = sample(i);
+        for (biquad &b : lowpass_) {
+            const double d = (v - b.a1 * b.z1) - b.a2 * b.z2;
+            v = (b.b0 * d + b.b1 * b.z1) + b.b2 * b.z2;
+            b.z2 = b.z1;
+            b.z1 = d;
+        }
+        const int64_t offset = i - window_start_;
+        if (offset % decimation_ == decimation_ - 1) {
+            const int64_t j = offset / decimation_; // < decimated_len_ <= size, as i < target
+            decimated_[static_cast<size_t>(j)] = v;
+        }
     }
-    const int64_t spent = (limit - cursor_) * per;
-    cursor_ = limit;
-    if (cursor_ == decimated_len_) {
+    const int64_t spent = limit - filtered_to_;
+    filtered_to_ = limit;
+    if (filtered_to_ == target) {
         const double rate = sr_ / decimation_;
-        const int min_lag = static_cast<int>(std::max<int64_t>(2, clamped(rate / highest_f0, 2, 1 << 20)));
+        const int min_lag = static_cast<int>(clamped(rate / highest_f0, 2, 1 << 20));
         const int max_lag = static_cast<int>(clamped(std::ceil(rate / stretch_low_f0[stretch_index_]), 3, 1 << 20));
         period_.start(decimated_.data(), decimated_len_, min_lag, max_lag,
                       period_threshold[stretch_index_]);
@@ -455,10 +479,10 @@ void pluck_tracker::start_fit() {
 }
 
 pluck_estimate pluck_tracker::conclude() const {
-    const double residual = fit_.residual();
-    const double q_fit = 1.0 / (1.0 + (residual / 0.3) * (residual / 0.3));
-    const double q_series = 1.0 / (1.0 + (spread_ / 0.02) * (spread_ / 0.02));
-    const double q_period = 1.0 / (1.0 + (aperiodicity_ / 0.15) * (aperiodicity_ / 0.15));
+    const auto closeness = [](double v, double scale) { return std::exp(-(v / scale) * (v / scale)); };
+    const double q_fit = closeness(fit_.residual(), 0.6);
+    const double q_series = closeness(spread_, 0.02);
+    const double q_period = closeness(aperiodicity_, 0.2);
     double confidence = q_fit * q_series * q_period;
     if (!std::isfinite(confidence) || last_bad_ >= start_)
         confidence = 0.0;
@@ -512,7 +536,11 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                 concluded = true;
                 break;
             }
-            cursor_ = 0;
+            if (stretch_index_ == 0) {
+                filtered_to_ = window_start_;
+                for (biquad &b : lowpass_)
+                    b.z1 = b.z2 = 0.0;
+            }
             state_ = state::rough_decimate;
             break;
         case state::rough_decimate:

@@ -157,6 +157,11 @@ class pluck_tracker {
     int64_t release_ = -1, window_start_ = 0;
 
     int stretch_index_ = 0;
+    struct biquad {
+        double b0, b1, b2, a1, a2, z1, z2;
+    };
+    biquad lowpass_[2] = {};
+    int64_t filtered_to_ = 0; // next input sample for the low-pass
     std::vector<double> decimated_;
     int decimated_len_ = 0;
     period_search period_;
