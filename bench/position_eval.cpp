@@ -316,7 +316,9 @@ void confidence_table(uint32_t seed, const trials &clean, const trials &noisy) {
                 "notes", "median", "share >= 0.5", "share < 0.2", "one est.", "residual",
                 "spread", "aper.");
     std::printf("|--------------------------------|-------|-----------|---------------|---------------|----------|----------|--------|--------|\n");
-    const auto conf_row = [](const char *label, const trials &t) {
+    // Over the notes that got an estimate, but for the share with exactly one.
+    const auto conf_row = [](const char *label, const trials &all) {
+        const trials t = select(all, [](const trial &x) { return x.got.estimates > 0; });
         std::vector<double> c, res, spr, ap;
         for (const trial &x : t) {
             c.push_back(x.got.first.confidence);
@@ -325,10 +327,10 @@ void confidence_table(uint32_t seed, const trials &clean, const trials &noisy) {
             ap.push_back(x.got.details.aperiodicity);
         }
         std::printf("| %-30s | %5zu | %9.2f | %12.1f%% | %12.1f%% | %7.1f%% | %8.3f | %6.4f | %6.3f |\n",
-                    label, t.size(), median(c),
+                    label, all.size(), median(c),
                     share(t, [](const trial &x) { return x.got.first.confidence >= 0.5; }),
                     share(t, [](const trial &x) { return x.got.first.confidence < 0.2; }),
-                    share(t, [](const trial &x) { return x.got.estimates == 1; }), median(res),
+                    share(all, [](const trial &x) { return x.got.estimates == 1; }), median(res),
                     median(spr), median(ap));
     };
     conf_row("ideal plucks (main grid)", clean);

@@ -43,7 +43,7 @@ void comb_fit::start(const double *y, const double *weight, const double *eps, i
         y_[i] = finite ? y[i] : 0.0;
         w_[i] = finite ? weight[i] : 0.0;
         eps_[i] = finite ? eps[i] : 1.0;
-        log_n_[i] = std::log(i + 1.0);
+        log_n_[i] = quick_log(i + 1.0);
         const double phi[3] = {1.0, log_n_[i], i + 1.0};
         for (int r = 0; r < 3; r++)
             for (int c = 0; c < 3; c++)
@@ -118,7 +118,7 @@ double comb_fit::trial(double beta, double gamma) const {
 
 int64_t comb_fit::step(int64_t budget) {
     int64_t spent = 0;
-    const int64_t per_trial = count_ > 0 ? count_ : 1;
+    const int64_t per_trial = 2 * (count_ > 0 ? count_ : 1); // two units a harmonic
     while (stage_ != stage::done && (spent == 0 || spent + per_trial <= budget)) {
         spent += per_trial;
         switch (stage_) {
@@ -200,7 +200,9 @@ void comb_fit::next_stage() {
         best_gamma_ = cand_gamma_[c];
         best_rss_ = cand_rss_[c];
         stage_ = stage::refine;
-        refine_round_ = best_gamma_ > 0.0 ? 0 : 1;
+        // The full rescan of beta is for a pickup far from the end, whose comb can hide the
+        // pluck's in the first scan.
+        refine_round_ = best_gamma_ >= 0.08 ? 0 : 1;
         cursor_ = 0;
         return;
     }

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#ifdef PLUCK_DEBUG
-#include <cstdio>
-#endif
 
 namespace dsp {
 
@@ -47,16 +44,16 @@ void pluck_tracker::prepare(double sr, int max_block) {
     level_decay_ = std::exp(-1.0 / (level_seconds * sr_));
     decimation_ = static_cast<int>(clamped(sr_ / 5500.0, 1, 1 << 20));
     // Butterworth low-pass at 1 kHz as two sections (Q = 0.5412, 1.3066), bilinear transform.
-    const double k = std::tan(M_PI * std::min(1000.0, 0.2 * sr_) / sr_);
+    const double w = std::tan(M_PI * std::min(1000.0, 0.2 * sr_) / sr_);
     const double qs[2] = {0.5411961001461970, 1.3065629648763766};
     for (int s = 0; s < 2; s++) {
-        const double norm = 1.0 / (1.0 + k / qs[s] + k * k);
+        const double norm = 1.0 / (1.0 + w / qs[s] + w * w);
         biquad &b = lowpass_[s];
-        b.b0 = k * k * norm;
+        b.b0 = w * w * norm;
         b.b1 = 2.0 * b.b0;
         b.b2 = b.b0;
-        b.a1 = 2.0 * (k * k - 1.0) * norm;
-        b.a2 = (1.0 - k / qs[s] + k * k) * norm;
+        b.a1 = 2.0 * (w * w - 1.0) * norm;
+        b.a2 = (1.0 - w / qs[s] + w * w) * norm;
         b.z1 = b.z2 = 0.0;
     }
     for (int k = 0; k < 3; k++)
@@ -194,7 +191,7 @@ int64_t pluck_tracker::step_decimate(int64_t budget) {
     // a velocity signal's strong high partials would otherwise fold down and hide the period.
     // The filter runs on from one stretch to the next, which only extends the last.
     const int64_t target = window_start_ + int64_t{decimated_len_} * decimation_;
-    const int64_t limit = std::min(target, filtered_to_ + std::max<int64_t>(1, budget));
+    const int64_t limit = std::min(target, filtered_to_ + std::max<int64_t>(1, budget / 2));
     for (int64_t i = filtered_to_; i < limit; i++) {
         double v = sample(i);
         for (biquad &b : lowpass_) {
@@ -209,7 +206,7 @@ int64_t pluck_tracker::step_decimate(int64_t budget) {
             decimated_[static_cast<size_t>(j)] = v;
         }
     }
-    const int64_t spent = limit - filtered_to_;
+    const int64_t spent = 2 * (limit - filtered_to_); // two sections a sample
     filtered_to_ = limit;
     if (filtered_to_ == target) {
         const double rate = sr_ / decimation_;
@@ -243,29 +240,41 @@ bool pluck_tracker::conclude_period() {
 }
 
 int64_t pluck_tracker::step_window(int64_t budget) {
+    // Zero the transform's arrays, then take the window's samples as they arrive: each goes,
+    // Hann-weighted, straight to the bit-reversed place of its pair (even sample real, odd
+    // imaginary), so the transform starts with its butterflies.
     const int half = fft_len_ / 2;
-    const int64_t limit = std::min<int64_t>(half, cursor_ + budget);
-    for (int64_t m = cursor_; m < limit; m++) {
-        double v[2];
-        for (int e = 0; e < 2; e++) {
-            const int64_t j = 2 * m + e;
-            if (j < window_len_) {
-                // Hann weight sin^2(pi (j + 1/2) / L), the angle carried by a rotation.
-                v[e] = hann_s_ * hann_s_ * sample(window_start_ + j);
-                const double c = hann_c_ * hann_rc_ - hann_s_ * hann_rs_;
-                hann_s_ = hann_s_ * hann_rc_ + hann_c_ * hann_rs_;
-                hann_c_ = c;
-            } else {
-                v[e] = 0.0;
-            }
-        }
-        re_[static_cast<size_t>(m)] = v[0]; // m < half <= fft_max_/2, the arrays' size
-        im_[static_cast<size_t>(m)] = v[1];
+    int64_t spent = 0;
+    if (zeroed_ < half) {
+        const int end = static_cast<int>(std::min<int64_t>(half, zeroed_ + std::max<int64_t>(1, budget)));
+        std::fill(re_.begin() + zeroed_, re_.begin() + end, 0.0); // end <= half <= size
+        std::fill(im_.begin() + zeroed_, im_.begin() + end, 0.0);
+        spent += end - zeroed_;
+        zeroed_ = end;
+        if (zeroed_ < half)
+            return spent;
     }
-    const int64_t spent = limit - cursor_;
-    cursor_ = limit;
-    if (cursor_ == half) {
-        fft_.start(re_.data(), im_.data(), half);
+    const int64_t available = std::min<int64_t>(window_len_, total_ - window_start_);
+    const int64_t limit = std::min(available, cursor_ + std::max<int64_t>(1, (budget - spent) / 4));
+    int bits = 0;
+    while ((1 << bits) < half)
+        bits++;
+    for (int64_t j = cursor_; j < limit; j++) {
+        // Hann weight sin^2(pi (j + 1/2) / L), the angle carried by a rotation.
+        const double v = hann_s_ * hann_s_ * sample(window_start_ + j);
+        const double c = hann_c_ * hann_rc_ - hann_s_ * hann_rs_;
+        hann_s_ = hann_s_ * hann_rc_ + hann_c_ * hann_rs_;
+        hann_c_ = c;
+        int to = 0;
+        for (int b = 0, m = static_cast<int>(j >> 1); b < bits; b++, m >>= 1)
+            to = (to << 1) | (m & 1);
+        // to < 2^bits = half, the arrays' used length.
+        (j & 1 ? im_ : re_)[static_cast<size_t>(to)] = v;
+    }
+    spent += 4 * std::max<int64_t>(0, limit - cursor_);
+    cursor_ = std::max(cursor_, limit);
+    if (cursor_ == window_len_) {
+        fft_.start(re_.data(), im_.data(), half, true);
         state_ = state::transform;
     }
     return spent;
@@ -291,66 +300,57 @@ double pluck_tracker::power(int k) const {
     return xr * xr + xi * xi;
 }
 
-void pluck_tracker::refit_partials(bool final_fit) {
-    // (f_n / n)^2 = f0^2 + f0^2 B n^2: a straight line in n^2.
-    double sw = 0, su = 0, sv = 0, suv = 0, svv = 0;
-    int found = 0, highest = 0;
-    for (int i = 0; i < partial_count_; i++) {
-        if (!peak_[i])
-            continue;
-        const double n = i + 1.0;
-        double w;
-        if (final_fit) {
-            // Frequency errors shrink as 1/n in f_n / n; partials near the floor or far below
-            // their neighbours are pulled by leakage.
-            const double above = std::min(1.0, std::exp(2.0 * (log_amp_[i] - floor_ - std::log(10.0))));
-            w = n * n * above;
-        } else {
-            w = std::exp(2.0 * log_amp_[i]);
-        }
-        if (!(w > 0.0) || !std::isfinite(w))
-            continue;
-        const double u = (freq_[i] / n) * (freq_[i] / n), v = n * n;
-        sw += w;
-        su += w * u;
-        sv += w * v;
-        suv += w * u * v;
-        svv += w * v * v;
-        found++;
-        highest = i + 1;
-    }
-    if (found == 0 || !(sw > 0.0))
+void pluck_tracker::series_fit::add(double n, double freq, double w) {
+    if (!(w > 0.0) || !std::isfinite(w) || !std::isfinite(freq))
         return;
-    double a = su / sw, b = 0.0;
+    const double u = (freq / n) * (freq / n), v = n * n;
+    sw += w;
+    su += w * u;
+    sv += w * v;
+    suv += w * u * v;
+    svv += w * v * v;
+    found++;
+    highest = std::max(highest, static_cast<int>(n));
+}
+
+bool pluck_tracker::series_fit::solve(double &f0, double &b) const {
+    // (f_n / n)^2 = f0^2 + f0^2 B n^2: a straight line in n^2, B kept within [0, 2e-3].
+    if (found == 0 || !(sw > 0.0))
+        return false;
+    double a = su / sw, slope = 0.0;
     if (found >= 4 && highest >= 8) {
         const double det = sw * svv - sv * sv;
         if (det > 0.0 && std::isfinite(det)) {
-            b = (sw * suv - sv * su) / det;
-            a = (su - b * sv) / sw;
+            slope = (sw * suv - sv * su) / det;
+            a = (su - slope * sv) / sw;
         }
     }
-    double B = a > 0.0 ? b / a : 0.0;
-    if (!(B > 0.0) || !std::isfinite(B) || B > 2e-3) {
+    double B = a > 0.0 ? slope / a : 0.0;
+    if (!(B >= 0.0 && B <= 2e-3)) {
         B = std::clamp(std::isfinite(B) ? B : 0.0, 0.0, 2e-3);
-        // a with B held: u = a (1 + B v).
-        double num = 0, den = 0;
-        for (int i = 0; i < partial_count_; i++) {
-            if (!peak_[i])
-                continue;
-            const double n = i + 1.0, g = 1.0 + B * n * n;
-            const double w = final_fit ? n * n * std::min(1.0, std::exp(2.0 * (log_amp_[i] - floor_ - std::log(10.0))))
-                                       : std::exp(2.0 * log_amp_[i]);
-            if (!(w > 0.0) || !std::isfinite(w))
-                continue;
-            num += w * (freq_[i] / n) * (freq_[i] / n) * g;
-            den += w * g * g;
+        // a with B held: least squares of u = a (1 + B v).
+        const double num = su + B * suv, den = sw + 2.0 * B * sv + B * B * svv;
+        if (den > 0.0)
+            a = num / den;
+    }
+    if (!(a > 0.0) || !std::isfinite(a))
+        return false;
+    f0 = std::sqrt(a);
+    b = B;
+    return true;
+}
+
+void pluck_tracker::final_series_fit() {
+    // Frequency errors shrink as 1/n in f_n / n; partials near the floor are pulled by noise
+    // and leakage, so they count less.
+    series_fit fit;
+    const double floor_power = std::exp(2.0 * floor_);
+    for (int i = 0; i < partial_count_; i++)
+        if (peak_[i]) {
+            const double n = i + 1.0;
+            fit.add(n, freq_[i], n * n * std::min(1.0, power_[i] / (100.0 * floor_power)));
         }
-        a = den > 0.0 ? num / den : a;
-    }
-    if (a > 0.0 && std::isfinite(a)) {
-        f0_ = std::sqrt(a);
-        inharmonicity_ = B;
-    }
+    fit.solve(f0_, inharmonicity_);
 }
 
 int64_t pluck_tracker::step_partials(int64_t budget) {
@@ -366,8 +366,7 @@ int64_t pluck_tracker::step_partials(int64_t budget) {
         if (partial_ > max_partials || predicted > band * sr_ || centre + width > half - 1 || lo > hi) {
             if (restarts_ < 2 && restart_on_multiple())
                 return spent + 1;
-            refit_partials(true);
-            start_fit();
+            state_ = state::prepare_fit;
             return spent + 1;
         }
         const int i = partial_ - 1; // < max_partials, checked above
@@ -402,11 +401,14 @@ int64_t pluck_tracker::step_partials(int64_t budget) {
         for (int k = vlo + 1; k <= vhi; k++)
             valley = std::min(valley, power(k));
         valley_[i] = ln(valley);
-        spent += (hi - lo + 1) + (vhi - vlo + 1) + 4;
+        spent += (hi - lo + 1) + (vhi - vlo + 1) + 24; // with the four logarithms
         partial_count_ = partial_;
         partial_++;
-        if (peak_[i])
-            refit_partials(false);
+        power_[i] = std::exp(2.0 * log_amp_[i]);
+        if (peak_[i]) {
+            progress_.add(n, freq_[i], power_[i]);
+            progress_.solve(f0_, inharmonicity_);
+        }
     }
     return spent;
 }
@@ -418,13 +420,14 @@ bool pluck_tracker::restart_on_multiple() {
     for (int m = 2; m <= 3; m++) {
         double on = 0.0, off = 0.0;
         for (int i = 0; i < partial_count_; i++)
-            ((i + 1) % m == 0 ? on : off) += std::exp(2.0 * log_amp_[i]);
+            ((i + 1) % m == 0 ? on : off) += power_[i];
         if (partial_count_ >= 2 * m && on > 0.0 && off < 0.02 * on &&
             f0_ * m <= highest_f0) {
             f0_ *= m;
             inharmonicity_ = 0.0;
             partial_ = 1;
             partial_count_ = 0;
+            progress_ = {};
             restarts_++;
             return true;
         }
@@ -444,6 +447,7 @@ void pluck_tracker::start_fit() {
         sorted[i] = valley_[i];
     std::sort(sorted, sorted + count);
     floor_ = sorted[count / 2];
+    final_series_fit();
     double y[max_partials], w[max_partials], eps[max_partials];
     for (int i = 0; i < count; i++) {
         double env = log_amp_[i]; // the upper envelope: the largest within two partials
@@ -462,7 +466,7 @@ void pluck_tracker::start_fit() {
         const double n = i + 1.0;
         const double series = n * f0_ * std::sqrt(1.0 + inharmonicity_ * n * n);
         const double d = (freq_[i] - series) / f0_;
-        const double wt = std::exp(2.0 * (log_amp_[i] - floor_));
+        const double wt = power_[i];
         if (!std::isfinite(wt))
             continue;
         sw += wt;
@@ -471,11 +475,6 @@ void pluck_tracker::start_fit() {
     spread_ = sw > 0.0 ? std::sqrt(sd / sw) : 1.0;
     fit_.start(y, w, eps, count);
     state_ = state::fit;
-#ifdef PLUCK_DEBUG
-    std::fprintf(stderr, "floor %.2f f0 %.3f\n", floor_, f0_);
-    for (int i = 0; i < count; i++)
-        std::fprintf(stderr, "%2d peak %d amp %7.2f y %7.2f w %.0f eps %.3f freq %.2f dev %.4f valley %.2f\n", i + 1, peak_[i], log_amp_[i], y[i], w[i], eps[i], freq_[i], freq_[i] / f0_ - (i + 1), valley_[i]);
-#endif
 }
 
 pluck_estimate pluck_tracker::conclude() const {
@@ -554,24 +553,24 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             }
             break;
         case state::window_wait:
-            if (total_ - window_start_ < window_len_) {
-                budget = 0;
-                break;
-            }
-            if (window_start_ < total_ - (mask_ + 1)) {
-                fail(0.0);
-                concluded = true;
-                break;
-            }
             hann_c_ = std::cos(M_PI * 0.5 / window_len_);
             hann_s_ = std::sin(M_PI * 0.5 / window_len_);
             hann_rc_ = std::cos(M_PI / window_len_);
             hann_rs_ = std::sin(M_PI / window_len_);
             cursor_ = 0;
+            zeroed_ = 0;
             state_ = state::window;
             break;
         case state::window:
+            if (window_start_ + cursor_ < total_ - (mask_ + 1)) { // overwritten: not by sizing
+                fail(0.0);
+                concluded = true;
+                break;
+            }
             spent = step_window(budget);
+            if (state_ == state::window && zeroed_ == fft_len_ / 2 &&
+                cursor_ == total_ - window_start_)
+                budget = 0; // waiting for input
             break;
         case state::transform:
             spent = fft_.step(budget);
@@ -580,6 +579,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                 inharmonicity_ = 0.0;
                 partial_ = 1;
                 partial_count_ = 0;
+                progress_ = {};
                 restarts_ = 0;
                 state_ = state::partials;
             }
@@ -589,6 +589,14 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             if (state_ == state::idle) {
                 concluded = true;
                 result = {0.0, f0_, 0.0};
+            }
+            break;
+        case state::prepare_fit:
+            start_fit(); // a few dozen exponentials and logarithms, alone in its call
+            spent = budget;
+            if (state_ == state::idle) {
+                concluded = true;
+                result = {0.0, 0.0, 0.0};
             }
             break;
         case state::fit:

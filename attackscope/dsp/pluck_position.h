@@ -69,7 +69,7 @@ class pluck_tracker {
   public:
     static constexpr double lowest_f0 = 40.0;    // Hz
     static constexpr double highest_f0 = 1500.0; // Hz
-    static constexpr int units_per_sample = 16;
+    static constexpr int units_per_sample = 24;
 
     // Sizes every buffer for sample rate sr (Hz; clamped to 4000..768000) and blocks of up to
     // max_block samples (clamped to 1..65536). Allocates here, and only here.
@@ -108,13 +108,14 @@ class pluck_tracker {
         window,
         transform,
         partials,
+        prepare_fit,
         fit,
     };
     double sample(int64_t i) const; // 0 before the stream's start
     double edge_energy(int64_t i) const;
     double power(int k) const; // |X[k]|^2 of the transformed window, k in [0, M]
     void fail(double f0);
-    void refit_partials(bool final_fit);
+    void final_series_fit();
     bool restart_on_multiple();
     void start_fit();
     pluck_estimate conclude() const;
@@ -168,6 +169,7 @@ class pluck_tracker {
     double period_samples_ = 0.0, aperiodicity_ = 1.0;
 
     int window_len_ = 0, fft_len_ = 0; // real lengths; the complex transform has fft_len_/2
+    int zeroed_ = 0;                   // entries of re_/im_ cleared for the window
     std::vector<double> re_, im_;
     double hann_c_ = 0.0, hann_s_ = 0.0, hann_rc_ = 0.0, hann_rs_ = 0.0;
     resumable_fft fft_;
@@ -176,7 +178,16 @@ class pluck_tracker {
     int partial_ = 0, partial_count_ = 0; // next partial (1-based) and how many were searched
     int restarts_ = 0;                    // searches begun again from a higher fundamental
     double f0_ = 0.0, inharmonicity_ = 0.0;
-    double log_amp_[max_partials] = {}, freq_[max_partials] = {}, valley_[max_partials] = {};
+    double log_amp_[max_partials] = {}, power_[max_partials] = {};
+    double freq_[max_partials] = {}, valley_[max_partials] = {};
+    // Weighted least squares of (f_n / n)^2 on n^2, for f0 and B.
+    struct series_fit {
+        double sw = 0, su = 0, sv = 0, suv = 0, svv = 0;
+        int found = 0, highest = 0;
+        void add(double n, double freq, double w);
+        bool solve(double &f0, double &b) const; // false (f0, b unchanged) without a fit
+    };
+    series_fit progress_; // as partials are found, weighted by their power
     bool peak_[max_partials] = {};
     double floor_ = 0.0, spread_ = 0.0;
     comb_fit fit_;

@@ -21,7 +21,7 @@ void resumable_fft::prepare(int max_size) {
     phase_ = phase::done;
 }
 
-void resumable_fft::start(double *re, double *im, int size) {
+void resumable_fft::start(double *re, double *im, int size, bool reordered) {
     re_ = re;
     im_ = im;
     size_ = size;
@@ -29,7 +29,7 @@ void resumable_fft::start(double *re, double *im, int size) {
     while ((1 << bits_) < size && bits_ < 30)
         bits_++;
     const bool valid = re && im && size >= 2 && size <= max_size_ && (1 << bits_) == size;
-    phase_ = valid ? phase::reorder : phase::done;
+    phase_ = !valid ? phase::done : reordered ? phase::stages : phase::reorder;
     cursor_ = 0;
     half_bits_ = 0;
 }
@@ -40,7 +40,9 @@ int64_t resumable_fft::step(int64_t budget) {
         budget = 1;
     while (phase_ == phase::reorder && spent < budget) {
         // Bit reversal: each pair is swapped once, from its lower index.
-        const int end = static_cast<int>(std::min<int64_t>(size_, cursor_ + (budget - spent)));
+        // An index reversal costs about three butterflies.
+        const int end =
+            static_cast<int>(std::min<int64_t>(size_, cursor_ + std::max<int64_t>(1, (budget - spent) / 3)));
         for (int i = cursor_; i < end; i++) {
             int j = 0;
             for (int b = 0, v = i; b < bits_; b++, v >>= 1)
@@ -50,7 +52,7 @@ int64_t resumable_fft::step(int64_t budget) {
                 std::swap(im_[i], im_[j]);
             }
         }
-        spent += end - cursor_;
+        spent += 3 * (end - cursor_);
         cursor_ = end;
         if (cursor_ == size_) {
             phase_ = phase::stages;

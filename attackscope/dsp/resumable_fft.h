@@ -21,9 +21,11 @@ class resumable_fft {
     int max_size() const { return max_size_; }
 
     // Begins the transform of re/im, size points; size must be a power of two in
-    // [2, max_size()], otherwise the transform is empty and done() at once.
-    void start(double *re, double *im, int size);
-    // Does at most `budget` units of work (one unit: one swap of the reordering or one butterfly),
+    // [2, max_size()], otherwise the transform is empty and done() at once. With `reordered`
+    // the caller has already placed x[m] at the bit-reversed index of m, and the reordering is
+    // skipped; the output is in natural order either way.
+    void start(double *re, double *im, int size, bool reordered = false);
+    // Does at most `budget` units of work (one unit: about one butterfly; an index of the reordering counts three),
     // at least one while not done. Returns the units spent.
     int64_t step(int64_t budget);
     bool done() const { return phase_ == phase::done; }
