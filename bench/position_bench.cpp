@@ -7,8 +7,8 @@
 #include <chrono>
 #include <vector>
 
-#include "plucked_string.h"
 #include "pluck_position.h"
+#include "plucked_string.h"
 
 namespace {
 

@@ -121,7 +121,8 @@ trials select(const trials &t, const std::function<bool(const trial &)> &pred) {
 
 void header(const char *title, double tolerance) {
     std::printf("\n| %-28s | %5s | %8s | %10s | %11s | %5s |\n", title, "notes", "one est.",
-                "median err", ("within " + std::to_string(tolerance).substr(0, 4)).c_str(), "conf.");
+                "median err", ("within " + std::to_string(tolerance).substr(0, 4)).c_str(),
+                "conf.");
     std::printf("|%s|-------|----------|------------|-------------|-------|\n",
                 std::string(30, '-').c_str());
 }
@@ -156,7 +157,8 @@ std::string fmt(const char *f, double v) {
     return b;
 }
 
-const std::vector<double> grid_f0 = {41.2, 55.0, 82.4, 110.0, 146.8, 196.0, 261.6, 329.6, 440.0, 659.3};
+const std::vector<double> grid_f0 = {41.2,  55.0,  82.4,  110.0, 146.8,
+                                     196.0, 261.6, 329.6, 440.0, 659.3};
 const std::vector<double> grid_beta = {0.05, 0.1, 0.15, 0.2, 0.25, 0.3, 0.35, 0.4, 0.45, 0.5};
 
 // Silence (or noise) before the note. The gate starts an event at the first block that holds
@@ -186,7 +188,8 @@ trials run_grid(uint32_t seed, const std::vector<int> &blocks,
                     p.seconds = 0.4;
                     p.seed = static_cast<uint32_t>(r.below(1 << 30));
                     change(p);
-                    const auto note = signals::render_string(p, lead_for(block, r, p.noise_dbfs > -300));
+                    const auto note =
+                        signals::render_string(p, lead_for(block, r, p.noise_dbfs > -300));
                     trial t;
                     t.f0_label = f0;
                     t.beta_label = beta;
@@ -206,21 +209,26 @@ void position_table(const char *title, const trials &t, double tolerance, bool d
     if (!detail)
         return;
     for (double f : grid_f0)
-        row(fmt("f0 %.0f Hz", f), select(t, [&](const trial &x) { return x.f0_label == f; }), tolerance);
+        row(fmt("f0 %.0f Hz", f), select(t, [&](const trial &x) { return x.f0_label == f; }),
+            tolerance);
     for (double b : grid_beta)
-        row(fmt("beta %.2f", b), select(t, [&](const trial &x) { return x.beta_label == b; }), tolerance);
+        row(fmt("beta %.2f", b), select(t, [&](const trial &x) { return x.beta_label == b; }),
+            tolerance);
     row("velocity", select(t, [](const trial &x) { return x.velocity; }), tolerance);
     row("displacement", select(t, [](const trial &x) { return !x.velocity; }), tolerance);
     for (int b : {64, 2048})
-        row(fmt("block %.0f", b), select(t, [&](const trial &x) { return x.block == b; }), tolerance);
+        row(fmt("block %.0f", b), select(t, [&](const trial &x) { return x.block == b; }),
+            tolerance);
 }
 
 void f0_and_latency_table(const trials &t) {
     std::printf("\n| %-10s | %16s | %16s | %16s | %16s |\n", "f0", "median f0 error",
                 "latency 64 (med)", "latency 64 (max)", "latency 2048 (med)");
-    std::printf("|------------|------------------|------------------|------------------|------------------|\n");
+    std::printf("|------------|------------------|------------------|------------------|-----------"
+                "-------|\n");
     for (double f : grid_f0) {
-        const trials s = select(t, [&](const trial &x) { return x.f0_label == f && x.got.estimates > 0; });
+        const trials s =
+            select(t, [&](const trial &x) { return x.f0_label == f && x.got.estimates > 0; });
         std::vector<double> fe, l64, l2048;
         double max64 = 0;
         for (const trial &x : s) {
@@ -275,8 +283,9 @@ void confidence_table(uint32_t seed, const trials &clean, const trials &noisy) {
         t.block = block;
         t.f0_truth = f0;
         const int lead = lead_for(block, r);
-        auto ksn = signals::render_karplus_strong(f0, r.uniform(0.08, 0.5), 0.4, 0.6,
-                                                  static_cast<uint32_t>(i + 1), 44100, lead, &t.truth);
+        auto ksn =
+            signals::render_karplus_strong(f0, r.uniform(0.08, 0.5), 0.4, 0.6,
+                                           static_cast<uint32_t>(i + 1), 44100, lead, &t.truth);
         t.got = run(ksn, block, 44100);
         ks.push_back(t);
 
@@ -313,9 +322,10 @@ void confidence_table(uint32_t seed, const trials &clean, const trials &noisy) {
         bursts.push_back(nb);
     }
     std::printf("\n| %-30s | %5s | %9s | %13s | %13s | %8s | %8s | %6s | %6s |\n", "material",
-                "notes", "median", "share >= 0.5", "share < 0.2", "one est.", "residual",
-                "spread", "aper.");
-    std::printf("|--------------------------------|-------|-----------|---------------|---------------|----------|----------|--------|--------|\n");
+                "notes", "median", "share >= 0.5", "share < 0.2", "one est.", "residual", "spread",
+                "aper.");
+    std::printf("|--------------------------------|-------|-----------|---------------|------------"
+                "---|----------|----------|--------|--------|\n");
     // Over the notes that got an estimate, but for the share with exactly one.
     const auto conf_row = [](const char *label, const trials &all) {
         const trials t = select(all, [](const trial &x) { return x.got.estimates > 0; });
@@ -326,12 +336,13 @@ void confidence_table(uint32_t seed, const trials &clean, const trials &noisy) {
             spr.push_back(x.got.details.spread);
             ap.push_back(x.got.details.aperiodicity);
         }
-        std::printf("| %-30s | %5zu | %9.2f | %12.1f%% | %12.1f%% | %7.1f%% | %8.3f | %6.4f | %6.3f |\n",
-                    label, all.size(), median(c),
-                    share(t, [](const trial &x) { return x.got.first.confidence >= 0.5; }),
-                    share(t, [](const trial &x) { return x.got.first.confidence < 0.2; }),
-                    share(all, [](const trial &x) { return x.got.estimates == 1; }), median(res),
-                    median(spr), median(ap));
+        std::printf(
+            "| %-30s | %5zu | %9.2f | %12.1f%% | %12.1f%% | %7.1f%% | %8.3f | %6.4f | %6.3f |\n",
+            label, all.size(), median(c),
+            share(t, [](const trial &x) { return x.got.first.confidence >= 0.5; }),
+            share(t, [](const trial &x) { return x.got.first.confidence < 0.2; }),
+            share(all, [](const trial &x) { return x.got.estimates == 1; }), median(res),
+            median(spr), median(ap));
     };
     conf_row("ideal plucks (main grid)", clean);
     conf_row("ideal plucks, noise -50 dBFS", noisy);
@@ -342,9 +353,10 @@ void confidence_table(uint32_t seed, const trials &clean, const trials &noisy) {
     std::vector<double> e;
     for (const trial &x : ks)
         e.push_back(x.error());
-    std::printf("Karplus-Strong position: median error %.4f, within 0.02 %.1f%%, within 0.05 %.1f%%\n",
-                median(e), share(ks, [](const trial &x) { return x.error() <= 0.02; }),
-                share(ks, [](const trial &x) { return x.error() <= 0.05; }));
+    std::printf(
+        "Karplus-Strong position: median error %.4f, within 0.02 %.1f%%, within 0.05 %.1f%%\n",
+        median(e), share(ks, [](const trial &x) { return x.error() <= 0.02; }),
+        share(ks, [](const trial &x) { return x.error() <= 0.05; }));
 }
 
 } // namespace
@@ -406,8 +418,10 @@ int main(int argc, char **argv) {
     position_table("ideal plucks, pickup <= 0.06", clean, 0.02, true);
     f0_and_latency_table(clean);
 
-    const trials noisy = run_grid(2, {64, 2048}, [](signals::string_pluck &p) { p.noise_dbfs = -50; });
-    const trials stiff = run_grid(3, {64, 2048}, [](signals::string_pluck &p) { p.inharmonicity = 1e-4; });
+    const trials noisy =
+        run_grid(2, {64, 2048}, [](signals::string_pluck &p) { p.noise_dbfs = -50; });
+    const trials stiff =
+        run_grid(3, {64, 2048}, [](signals::string_pluck &p) { p.inharmonicity = 1e-4; });
     const trials p12 = run_grid(4, {64, 2048}, [](signals::string_pluck &p) { p.pickup = 0.12; });
     const trials p25 = run_grid(5, {64, 2048}, [](signals::string_pluck &p) { p.pickup = 0.25; });
     header("variants", 0.03);
@@ -420,7 +434,16 @@ int main(int argc, char **argv) {
     row("inharmonicity B = 1e-4", stiff, 0.02);
     row("pickup at 0.12", p12, 0.02);
     row("pickup at 0.25", p25, 0.02);
-    row("pickup at 0.25, beta >= 0.3", select(p25, [](const trial &x) { return x.truth >= 0.3; }), 0.02);
+    row("pickup at 0.12, beta >= 0.15", select(p12, [](const trial &x) { return x.truth >= 0.15; }),
+        0.02);
+    row("pickup at 0.25, beta >= 0.3", select(p25, [](const trial &x) { return x.truth >= 0.3; }),
+        0.02);
+    for (int b : {64, 2048})
+        for (int v = 1; v >= 0; v--)
+            row(fmt("noise, block %.0f, ", b) + (v ? "velocity" : "displacement"),
+                select(noisy,
+                       [&](const trial &x) { return x.block == b && x.velocity == (v == 1); }),
+                0.02);
 
     const trials held = run_held_out(6, 300);
     header("held-out random plucks", 0.02);

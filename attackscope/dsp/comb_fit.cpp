@@ -27,7 +27,8 @@ double quick_log(double x) {
         exponent++;
     }
     const double z = (m - 1.0) / (m + 1.0), z2 = z * z;
-    const double series = z * (2.0 + z2 * (2.0 / 3 + z2 * (2.0 / 5 + z2 * (2.0 / 7 + z2 * (2.0 / 9)))));
+    const double series =
+        z * (2.0 + z2 * (2.0 / 3 + z2 * (2.0 / 5 + z2 * (2.0 / 7 + z2 * (2.0 / 9)))));
     return exponent * 0.6931471805599453 + series;
 }
 
@@ -69,15 +70,11 @@ void comb_fit::start(const double *y, const double *weight, const double *eps, i
             }
     }
     beta_ = gamma_ = 0.0;
-    residual_ = plain_residual_ = std::numeric_limits<double>::infinity();
+    residual_ = std::numeric_limits<double>::infinity();
     stage_ = solvable_ ? stage::coarse : stage::done;
     cursor_ = 0;
     refine_round_ = 0;
     cand_rss_[0] = cand_rss_[1] = std::numeric_limits<double>::infinity();
-    if (solvable_) {
-        const double plain = trial(0.5, 0.0); // gamma 0 is read as "flat": the envelope alone
-        plain_residual_ = std::sqrt(std::fmax(plain, 0.0) / weight_sum_);
-    }
 }
 
 double comb_fit::trial(double beta, double gamma) const {
@@ -86,16 +83,10 @@ double comb_fit::trial(double beta, double gamma) const {
     const double tb = M_PI * beta, tg = M_PI * gamma;
     const double kb = 2.0 * std::cos(tb), kg = 2.0 * std::cos(tg);
     double sb0 = 0.0, sb1 = std::sin(tb), sg0 = 0.0, sg1 = std::sin(tg);
-    const bool flat = gamma == 0.0, single = gamma < 0.0;
+    const bool single = gamma < 0.0;
     double b0 = 0.0, b1 = 0.0, b2 = 0.0, rr = 0.0;
     for (int i = 0; i < count_; i++) {
-        double comb;
-        if (flat)
-            comb = 1.0;
-        else if (single)
-            comb = std::fabs(sb1);
-        else
-            comb = std::fabs(sb1 * sg1);
+        const double comb = single ? std::fabs(sb1) : std::fabs(sb1 * sg1);
         const double r = y_[i] - quick_log(comb + eps_[i]);
         const double wr = w_[i] * r;
         b0 += wr;
@@ -148,7 +139,8 @@ int64_t comb_fit::step(int64_t budget) {
             const double steps[4] = {coarse_step, 0.001, 0.001, 0.0002};
             const bool on_beta = refine_round_ != 2;
             const double centre = on_beta ? best_beta_ : best_gamma_;
-            const double first = refine_round_ == 0 ? coarse_first : centre - 10 * steps[refine_round_];
+            const double first =
+                refine_round_ == 0 ? coarse_first : centre - 10 * steps[refine_round_];
             const double v = first + steps[refine_round_] * cursor_;
             double rss = std::numeric_limits<double>::infinity();
             if (v > 0.0 && v <= 0.5)

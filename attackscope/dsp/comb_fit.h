@@ -31,8 +31,6 @@ class comb_fit {
     double pickup() const { return gamma_; }  // [0, beta]; 0 for "none"
     // Root of the weighted mean squared residual at the best fit (nepers); +inf when no fit.
     double residual() const { return residual_; }
-    // The same for the envelope alone (no comb), for comparison.
-    double residual_without_comb() const { return plain_residual_; }
 
   private:
     enum class stage { coarse, pickup, refine, done };
@@ -54,7 +52,7 @@ class comb_fit {
     int refine_round_ = 0;
     double best_beta_ = 0.0, best_gamma_ = 0.0, best_rss_ = 0.0;
     double round_rss_[100] = {}; // the longest round is the coarse grid
-    double beta_ = 0.0, gamma_ = 0.0, residual_ = 0.0, plain_residual_ = 0.0;
+    double beta_ = 0.0, gamma_ = 0.0, residual_ = 0.0;
 };
 
 } // namespace dsp

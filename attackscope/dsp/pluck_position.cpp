@@ -11,11 +11,11 @@ constexpr double stretch_low_f0[3] = {160.0, 80.0, pluck_tracker::lowest_f0};
 constexpr double stretch_periods = 2.3;
 constexpr double period_threshold[3] = {0.15, 0.2, 0.3};
 constexpr double window_periods = 4.0, window_min_seconds = 0.023;
-constexpr double band = 0.45; // partials are followed up to this fraction of the sample rate
+constexpr double band = 0.45;        // partials are followed up to this fraction of the sample rate
 constexpr double search_width = 0.3; // partial search, either side, as a fraction of f0
 constexpr double release_fraction = 0.1;
-constexpr double rise_factor = 2.0;      // a new note's onset block peaks above twice ...
-constexpr double level_seconds = 0.05;   // ... the input's peak level, decaying at this rate
+constexpr double rise_factor = 2.0;    // a new note's onset block peaks above twice ...
+constexpr double level_seconds = 0.05; // ... the input's peak level, decaying at this rate
 
 // A real number as a sample count or index in [lo, hi]; NaN gives lo.
 int64_t clamped(double v, int64_t lo, int64_t hi) {
@@ -40,7 +40,7 @@ void pluck_tracker::prepare(double sr, int max_block) {
     max_block_ = std::clamp(max_block, 1, 65536);
     edge_ = static_cast<int>(clamped(std::round(0.001 * sr_), 1, 1 << 20));
     pre_ = static_cast<int>(clamped(std::round(0.005 * sr_), 1, 1 << 20));
-    after_ = static_cast<int>(clamped(std::round(0.035 * sr_), 1, 1 << 20));
+    after_ = static_cast<int>(clamped(std::round(0.05 * sr_), 1, 1 << 20));
     level_decay_ = std::exp(-1.0 / (level_seconds * sr_));
     decimation_ = static_cast<int>(clamped(sr_ / 5500.0, 1, 1 << 20));
     // Butterworth low-pass at 1 kHz as two sections (Q = 0.5412, 1.3066), bilinear transform.
@@ -57,8 +57,10 @@ void pluck_tracker::prepare(double sr, int max_block) {
         b.z1 = b.z2 = 0.0;
     }
     for (int k = 0; k < 3; k++)
-        stretch_[k] = static_cast<int>(clamped(std::ceil(stretch_periods * sr_ / stretch_low_f0[k]), 1, 1 << 24));
-    fft_max_ = std::max(256, power_of_two_at_least(clamped(std::ceil(window_periods * sr_ / lowest_f0), 1, 1 << 24)));
+        stretch_[k] = static_cast<int>(
+            clamped(std::ceil(stretch_periods * sr_ / stretch_low_f0[k]), 1, 1 << 24));
+    fft_max_ = std::max(256, power_of_two_at_least(
+                                 clamped(std::ceil(window_periods * sr_ / lowest_f0), 1, 1 << 24)));
 
     // The history holds the search stretch (two blocks, pre_ and after_), the longest window
     // after it, and what arrives while the window is copied out.
@@ -211,7 +213,8 @@ int64_t pluck_tracker::step_decimate(int64_t budget) {
     if (filtered_to_ == target) {
         const double rate = sr_ / decimation_;
         const int min_lag = static_cast<int>(clamped(rate / highest_f0, 2, 1 << 20));
-        const int max_lag = static_cast<int>(clamped(std::ceil(rate / stretch_low_f0[stretch_index_]), 3, 1 << 20));
+        const int max_lag =
+            static_cast<int>(clamped(std::ceil(rate / stretch_low_f0[stretch_index_]), 3, 1 << 20));
         period_.start(decimated_.data(), decimated_len_, min_lag, max_lag,
                       period_threshold[stretch_index_]);
         state_ = state::rough_period;
@@ -233,7 +236,9 @@ bool pluck_tracker::conclude_period() {
     }
     period_samples_ = std::clamp(period, sr_ / highest_f0, sr_ / lowest_f0);
     aperiodicity_ = ap;
-    window_len_ = static_cast<int>(clamped(std::round(std::max(window_periods * period_samples_, window_min_seconds * sr_)), 64, fft_max_));
+    window_len_ = static_cast<int>(
+        clamped(std::round(std::max(window_periods * period_samples_, window_min_seconds * sr_)),
+                64, fft_max_));
     fft_len_ = power_of_two_at_least(window_len_); // <= fft_max_, a power of two
     state_ = state::window_wait;
     return true;
@@ -246,7 +251,8 @@ int64_t pluck_tracker::step_window(int64_t budget) {
     const int half = fft_len_ / 2;
     int64_t spent = 0;
     if (zeroed_ < half) {
-        const int end = static_cast<int>(std::min<int64_t>(half, zeroed_ + std::max<int64_t>(1, budget)));
+        const int end =
+            static_cast<int>(std::min<int64_t>(half, zeroed_ + std::max<int64_t>(1, budget)));
         std::fill(re_.begin() + zeroed_, re_.begin() + end, 0.0); // end <= half <= size
         std::fill(im_.begin() + zeroed_, im_.begin() + end, 0.0);
         spent += end - zeroed_;
@@ -363,7 +369,8 @@ int64_t pluck_tracker::step_partials(int64_t budget) {
         const double centre = predicted / bin, width = std::max(1.0, search_width * f0_ / bin);
         const int lo = static_cast<int>(clamped(std::ceil(centre - width), 1, half - 1));
         const int hi = static_cast<int>(clamped(std::floor(centre + width), 1, half - 1));
-        if (partial_ > max_partials || predicted > band * sr_ || centre + width > half - 1 || lo > hi) {
+        if (partial_ > max_partials || predicted > band * sr_ || centre + width > half - 1 ||
+            lo > hi) {
             if (restarts_ < 2 && restart_on_multiple())
                 return spent + 1;
             state_ = state::prepare_fit;
@@ -395,8 +402,10 @@ int64_t pluck_tracker::step_partials(int64_t budget) {
             freq_[i] = predicted;
         }
         // The valley towards the next partial: what the spectrum holds between partials.
-        const int vlo = static_cast<int>(clamped(std::ceil(centre + 0.35 * f0_ / bin), 1, half - 1));
-        const int vhi = static_cast<int>(clamped(std::floor(centre + 0.65 * f0_ / bin), vlo, half - 1));
+        const int vlo =
+            static_cast<int>(clamped(std::ceil(centre + 0.35 * f0_ / bin), 1, half - 1));
+        const int vhi =
+            static_cast<int>(clamped(std::floor(centre + 0.65 * f0_ / bin), vlo, half - 1));
         double valley = power(vlo);
         for (int k = vlo + 1; k <= vhi; k++)
             valley = std::min(valley, power(k));
@@ -421,8 +430,7 @@ bool pluck_tracker::restart_on_multiple() {
         double on = 0.0, off = 0.0;
         for (int i = 0; i < partial_count_; i++)
             ((i + 1) % m == 0 ? on : off) += power_[i];
-        if (partial_count_ >= 2 * m && on > 0.0 && off < 0.02 * on &&
-            f0_ * m <= highest_f0) {
+        if (partial_count_ >= 2 * m && on > 0.0 && off < 0.02 * on && f0_ * m <= highest_f0) {
             f0_ *= m;
             inharmonicity_ = 0.0;
             partial_ = 1;
@@ -478,7 +486,9 @@ void pluck_tracker::start_fit() {
 }
 
 pluck_estimate pluck_tracker::conclude() const {
-    const auto closeness = [](double v, double scale) { return std::exp(-(v / scale) * (v / scale)); };
+    const auto closeness = [](double v, double scale) {
+        return std::exp(-(v / scale) * (v / scale));
+    };
     const double q_fit = closeness(fit_.residual(), 0.6);
     const double q_series = closeness(spread_, 0.02);
     const double q_period = closeness(aperiodicity_, 0.2);

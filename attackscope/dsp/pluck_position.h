@@ -22,10 +22,10 @@ struct pluck_estimate {
 // n = 1, 2, ... whose amplitudes follow |sin(n*pi*beta)| (the pluck comb) times a smooth
 // envelope: 1/n^2 in displacement, 1/n in velocity, times |sin(n*pi*gamma)| for a pickup at
 // gamma, and the faster decay of high modes. The tracker
-//   1. finds the release itself: the first rise of the energy of a 1 ms second difference to a
-//      tenth of its largest value in a stretch from one block and 5 ms before the gate's onset
-//      block to 35 ms after it (the slow pull of a string before the release has almost no
-//      such energy);
+//   1. finds the release itself (its first wave at the pickup): the first rise of the energy
+//      of a 1 ms second difference to a tenth of its largest value in a stretch from one block
+//      and 5 ms before the gate's onset block to 50 ms after it (the slow pull of a string
+//      before the release has almost no such energy, and the gate may fire at its start);
 //   2. finds a rough period from the release on, in a signal decimated to about 5.5 kHz, over
 //      14, 29 and then 58 ms (periods down to 1/160, 1/80 and 1/40 s), whichever first shows
 //      a clear period;
@@ -92,8 +92,8 @@ class pluck_tracker {
     int64_t samples_pushed() const { return total_; }
     double sample_rate() const { return sr_; }
     pluck_details details() const {
-        return {fit_.pickup(), fit_.residual(), spread_,        aperiodicity_,
-                inharmonicity_, partial_count_, window_len_};
+        return {fit_.pickup(),  fit_.residual(), spread_,    aperiodicity_,
+                inharmonicity_, partial_count_,  window_len_};
     }
 
   private:
@@ -130,19 +130,19 @@ class pluck_tracker {
     // Sizes.
     double sr_ = 0.0;
     int max_block_ = 0;
-    int edge_ = 1;       // second-difference spacing of the release search, samples (1 ms)
-    int pre_ = 0;        // search starts this far before the block before the onset block
-    int after_ = 0;      // and ends this far after the onset block
-    int decimation_ = 1; // of the rough period search
+    int edge_ = 1;        // second-difference spacing of the release search, samples (1 ms)
+    int pre_ = 0;         // search starts this far before the block before the onset block
+    int after_ = 0;       // and ends this far after the onset block
+    int decimation_ = 1;  // of the rough period search
     int stretch_[3] = {}; // rough period stretches, samples
     int fft_max_ = 0;     // largest real transform length
 
     // History.
     std::vector<float> ring_;
     int64_t mask_ = 0;
-    int64_t total_ = 0;     // samples pushed since reset
-    int last_n_ = 0;        // length of the last block pushed
-    int64_t last_bad_ = -1; // stream index of the latest non-finite sample
+    int64_t total_ = 0;         // samples pushed since reset
+    int last_n_ = 0;            // length of the last block pushed
+    int64_t last_bad_ = -1;     // stream index of the latest non-finite sample
     double level_decay_ = 0.0;  // per sample, of the peak level
     double level_ = 0.0;        // peak level of the input, decaying
     double level_before_ = 0.0; // level_ before the latest block

@@ -38,11 +38,11 @@ int64_t resumable_fft::step(int64_t budget) {
     int64_t spent = 0;
     if (budget < 1)
         budget = 1;
-    while (phase_ == phase::reorder && spent < budget) {
+    while (phase_ == phase::reorder && (spent == 0 || budget - spent >= 3)) {
         // Bit reversal: each pair is swapped once, from its lower index.
         // An index reversal costs about three butterflies.
-        const int end =
-            static_cast<int>(std::min<int64_t>(size_, cursor_ + std::max<int64_t>(1, (budget - spent) / 3)));
+        const int end = static_cast<int>(
+            std::min<int64_t>(size_, cursor_ + std::max<int64_t>(1, (budget - spent) / 3)));
         for (int i = cursor_; i < end; i++) {
             int j = 0;
             for (int b = 0, v = i; b < bits_; b++, v >>= 1)

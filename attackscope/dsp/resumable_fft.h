@@ -25,8 +25,8 @@ class resumable_fft {
     // the caller has already placed x[m] at the bit-reversed index of m, and the reordering is
     // skipped; the output is in natural order either way.
     void start(double *re, double *im, int size, bool reordered = false);
-    // Does at most `budget` units of work (one unit: about one butterfly; an index of the reordering counts three),
-    // at least one while not done. Returns the units spent.
+    // Does at most `budget` units of work (one unit: about one butterfly; an index of the
+    // reordering counts three), at least one while not done. Returns the units spent.
     int64_t step(int64_t budget);
     bool done() const { return phase_ == phase::done; }
 

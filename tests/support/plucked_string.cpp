@@ -105,8 +105,8 @@ rendered_note render_karplus_strong(double f0, double position, double seconds, 
         v = noise.next();
     std::vector<double> line(static_cast<size_t>(loop));
     for (int j = 0; j < loop; j++) // the comb, circular over one loop
-        line[static_cast<size_t>(j)] = burst[static_cast<size_t>(j)] -
-                                       burst[static_cast<size_t>((j - offset + loop) % loop)];
+        line[static_cast<size_t>(j)] =
+            burst[static_cast<size_t>(j)] - burst[static_cast<size_t>((j - offset + loop) % loop)];
     const int count = static_cast<int>(std::lround(seconds * rate));
     std::vector<double> out(static_cast<size_t>(lead + count), 0.0);
     double previous = line[static_cast<size_t>(loop - 1)];
@@ -142,14 +142,15 @@ rendered_note render_bar(double f0, double seconds, double peak, int rate, int l
     return {to_float(out), lead};
 }
 
-rendered_note render_noise_burst(double seconds, double decay, double peak, uint32_t seed,
-                                 int rate, int lead) {
+rendered_note render_noise_burst(double seconds, double decay, double peak, uint32_t seed, int rate,
+                                 int lead) {
     const int count = static_cast<int>(std::lround(seconds * rate));
     std::vector<double> out(static_cast<size_t>(lead + count), 0.0);
     Gauss g(seed);
     for (int t = 0; t < count; t++) {
         const double s = static_cast<double>(t) / rate;
-        out[static_cast<size_t>(lead + t)] = std::min(1.0, s / 0.002) * std::exp(-s / decay) * g.next();
+        out[static_cast<size_t>(lead + t)] =
+            std::min(1.0, s / 0.002) * std::exp(-s / decay) * g.next();
     }
     scale_to_peak(out, peak);
     return {to_float(out), lead};

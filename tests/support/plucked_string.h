@@ -45,8 +45,8 @@ rendered_note render_karplus_strong(double f0, double position, double seconds, 
 rendered_note render_bar(double f0, double seconds, double peak, int rate, int lead);
 
 // A noise burst: white noise with a 2 ms rise and an exponential decay of time constant `decay`.
-rendered_note render_noise_burst(double seconds, double decay, double peak, uint32_t seed,
-                                 int rate, int lead);
+rendered_note render_noise_burst(double seconds, double decay, double peak, uint32_t seed, int rate,
+                                 int lead);
 
 // Adds b into a, sample by sample (a grows to b's length), and returns the earlier release.
 void mix_into(rendered_note &a, const rendered_note &b);
