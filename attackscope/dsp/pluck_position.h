@@ -18,6 +18,17 @@ struct pluck_estimate {
     double confidence; // 0..1: how well the note fits a plucked string (see pluck_tracker)
 };
 
+// How the latest estimate came about, for tests and evaluation.
+struct pluck_details {
+    double pickup;        // the other comb's position, 0 when none was found
+    double residual;      // of the comb fit, nepers (root mean square)
+    double spread;        // of the partials around the fitted series, in units of f0
+    double aperiodicity;  // of the rough period search, 0..~1
+    double inharmonicity; // B fitted to the partials
+    int partials;         // searched
+    int window;           // samples analysed
+};
+
 // The method. A string released from rest at a fraction beta of its length vibrates in modes
 // n = 1, 2, ... whose amplitudes follow |sin(n*pi*beta)| (the pluck comb) times a smooth
 // envelope: 1/n^2 in displacement, 1/n in velocity, times |sin(n*pi*gamma)| for a pickup at
@@ -26,7 +37,8 @@ struct pluck_estimate {
 //      of a 1 ms second difference to a tenth of its largest value in a stretch from one block
 //      and 5 ms before the gate's onset block to 50 ms after it (the slow pull of a string
 //      before the release has almost no such energy, and the gate may fire at its start);
-//   2. finds a rough period from the release on, in a signal decimated to about 5.5 kHz, over
+//   2. finds a rough period from the release on, in a copy low-passed at 1 kHz and decimated
+//      to about 5.5 kHz, over
 //      14, 29 and then 58 ms (periods down to 1/160, 1/80 and 1/40 s), whichever first shows
 //      a clear period;
 //   3. takes a Hann window of four periods (at least 23 ms) from the release, transforms it, and
@@ -54,16 +66,6 @@ struct pluck_estimate {
 // build). push(), onset() and advance() allocate nothing, take no lock, do no I/O, and do work
 // bounded by the block length: advance() spends at most about units_per_sample * n units of
 // work (a unit is about one butterfly of the transform).
-// How the latest estimate came about, for tests and evaluation.
-struct pluck_details {
-    double pickup;        // the other comb's position, 0 when none was found
-    double residual;      // of the comb fit, nepers (root mean square)
-    double spread;        // of the partials around the fitted series, in units of f0
-    double aperiodicity;  // of the rough period search, 0..~1
-    double inharmonicity; // B fitted to the partials
-    int partials;         // searched
-    int window;           // samples analysed
-};
 
 class pluck_tracker {
   public:
@@ -76,8 +78,8 @@ class pluck_tracker {
     void prepare(double sr, int max_block);
     // Forgets the history and any note in progress.
     void reset();
-    // The block's raw input, in stream order (n <= max_block; longer blocks keep only their last
-    // max_block samples' worth of guarantees). Non-finite samples are stored as 0.
+    // The block's raw input, in stream order (n <= max_block: a longer block is stored whole,
+    // but leaves the history shorter than planned). Non-finite samples are stored as 0.
     void push(const float *in, int n);
     // The gate started an event in the block just pushed.
     void onset();
