@@ -20,6 +20,7 @@ struct t_attackscope {
     attackscope_engine x_engine; // state, parameters and arrays of the analysis
     t_outlet *x_ratioout;        // outlet 1: shape ratio x 240, once per analysed event
     t_outlet *x_energyout;       // outlet 2: block energy x 100, once per gate block
+    t_outlet *x_positionout;     // outlet 3 with -position: "position f0 confidence" per note
     t_float x_f;                 // scalar of the main signal inlet, kept by Pd
     int32_t x_toldblock;         // the block size last reported as giving no shape ratios
 };

@@ -2,12 +2,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "analysis.h"
 #include "fft.h"
 #include "gate.h"
 #include "numeric.h"
 #include "pitch.h"
+#include "pluck_position.h"
 
 namespace {
 
@@ -92,6 +94,28 @@ void engine_release(attackscope_engine &e) {
         h = nullptr;
     e.x_filtered = e.x_capture = e.x_capfilt = e.x_work = nullptr;
     e.x_workcap = 0;
+    delete e.x_tracker;
+    e.x_tracker = nullptr;
+}
+
+bool engine_enable_position(attackscope_engine &e) {
+    if (!e.x_tracker)
+        e.x_tracker = new (std::nothrow) dsp::pluck_tracker();
+    return e.x_tracker != nullptr;
+}
+
+bool engine_reset_position(attackscope_engine &e, double host_sr) {
+    if (!e.x_tracker)
+        return true;
+    try {
+        // Sized for the largest block: the block size may change at the next chain build.
+        e.x_tracker->prepare(host_sr, attackscope_blockcap);
+    } catch (const std::bad_alloc &) {
+        delete e.x_tracker;
+        e.x_tracker = nullptr;
+        return false;
+    }
+    return true;
 }
 
 bool engine_ready(const attackscope_engine &e, int n) {
@@ -104,6 +128,8 @@ block_start engine_begin_block(attackscope_engine &e, const float *in, int n) {
     // Chosen before anything is sent: a new selection counts from the next block.
     const dsp::biquad &c = gate_filter_set(e.x_filtersel);
     const prepared_block b = prepare_block(e, in, n, c);
+    if (e.x_tracker)
+        e.x_tracker->push(in, n);
     return {e.x_state != 0, b.clipped, b.energy};
 }
 
@@ -112,9 +138,16 @@ float energy_value(double energy) {
 }
 
 bool engine_decide(attackscope_engine &e, double energy) {
-    return gate_decide(e, energy);
+    const bool started = gate_decide(e, energy);
+    if (started && e.x_tracker)
+        e.x_tracker->onset();
+    return started;
 }
 
 event_outcome engine_analyse(attackscope_engine &e, int n, int clipped) {
     return analyse_event(e, n, clipped);
+}
+
+bool engine_position(attackscope_engine &e, int n, bool analysis_block, dsp::pluck_estimate &out) {
+    return e.x_tracker != nullptr && e.x_tracker->advance(n, !analysis_block, out);
 }

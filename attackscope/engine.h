@@ -2,7 +2,8 @@
 // object and the sound-file analyser both run this code; it never sends, posts or allocates on
 // its own during a block, it returns what happened and the caller reports it.
 //
-// One block, in this order (the order a patch can observe):
+// One block, in this order (the order a patch can observe; the position estimate, when on, is
+// fed the block in step 1, told of the onset in step 2 and works last, in engine_position):
 //   1. engine_begin_block: hold-off countdown, pre-filter selection, the preparation pass;
 //   2. a gate block (!analysis): the caller sends energy_value(energy), then engine_decide reads
 //      the floor and the onset factor, so a floor the patch sends in reaction to that energy
@@ -14,6 +15,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+
+namespace dsp {
+class pluck_tracker;
+struct pluck_estimate;
+} // namespace dsp
 
 // Largest block the engine accepts, in samples: the capacity of every block array.
 inline constexpr int attackscope_blockcap = 2048;
@@ -43,6 +49,7 @@ struct attackscope_engine {
                         // reset, and after a failed allocation
     double *x_work;     // scratch of one analysis (pitch transforms, then the measurement)
     int32_t x_workcap;  // doubles at x_work
+    dsp::pluck_tracker *x_tracker; // the pluck-position estimate, or null when it is off
 };
 static_assert(std::is_standard_layout_v<attackscope_engine> &&
               std::is_trivially_default_constructible_v<attackscope_engine>);
@@ -57,8 +64,17 @@ std::size_t engine_storage_bytes();
 // cached rotations, static storage and code are in place. Returns false when the memory cannot
 // be had; the engine then idles (engine_ready is false) until a later reset succeeds.
 bool engine_reset(attackscope_engine &e, int n);
-// Gives the storage back; the engine is then as created.
+// Gives the storage back (and the position estimate's); the engine is then as created.
 void engine_release(attackscope_engine &e);
+
+// Turns the pluck-position estimate on (off the audio thread, once). It never changes what the
+// designed analysis does or returns: it reads the same input and the gate's decisions.
+// Returns false when the memory cannot be had.
+bool engine_enable_position(attackscope_engine &e);
+// After every reset: sizes the estimate's history for the host's real sample rate (the designed
+// analysis keeps assuming 44100 Hz) and starts it over. Off the audio thread. Returns false,
+// and turns the estimate off, when the memory cannot be had. Does nothing while it is off.
+bool engine_reset_position(attackscope_engine &e, double host_sr);
 // Whether blocks of n samples can run: the arrays exist and hold n.
 bool engine_ready(const attackscope_engine &e, int n);
 
@@ -93,3 +109,8 @@ struct event_outcome {
 
 // The analysis block after an onset (x_state is 1), with this block's clip flag.
 event_outcome engine_analyse(attackscope_engine &e, int n, int clipped);
+
+// Last in every block, with the estimate on: a bounded slice of the estimate's work (light in an
+// analysis block, which has the designed analysis to do). Returns true, once per note, when the
+// note's estimate is ready in out; false while it is off.
+bool engine_position(attackscope_engine &e, int n, bool analysis_block, dsp::pluck_estimate &out);

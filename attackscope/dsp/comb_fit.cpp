@@ -1,0 +1,237 @@
+#include "comb_fit.h"
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace dsp {
+
+namespace {
+
+constexpr double none = -1.0; // gamma: no second comb
+constexpr int coarse_count = 99;
+constexpr double coarse_first = 0.01, coarse_step = 0.005;
+constexpr int pickup_count = 50;
+constexpr double pickup_step = 0.01;
+
+// ln(x) for finite x > 0 to about 1e-7, without a library call: the fit takes one per
+// harmonic and trial. Anything else gives a large negative value rather than NaN.
+double quick_log(double x) {
+    if (!(x > 1e-300) || !(x < 1e300))
+        return x > 1.0 ? 690.0 : -690.0;
+    const auto bits = std::bit_cast<uint64_t>(x);
+    int exponent = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+    double m = std::bit_cast<double>((bits & 0x000fffffffffffffull) | 0x3ff0000000000000ull);
+    if (m > 1.4142135623730951) { // keep m in [0.707, 1.414): the series then converges fast
+        m *= 0.5;
+        exponent++;
+    }
+    const double z = (m - 1.0) / (m + 1.0), z2 = z * z;
+    const double series =
+        z * (2.0 + z2 * (2.0 / 3 + z2 * (2.0 / 5 + z2 * (2.0 / 7 + z2 * (2.0 / 9)))));
+    return exponent * 0.6931471805599453 + series;
+}
+
+} // namespace
+
+void comb_fit::start(const double *y, const double *weight, const double *eps, int count) {
+    count_ = count < 0 ? 0 : (count > max_harmonics ? max_harmonics : count);
+    double g[3][3] = {};
+    weight_sum_ = 0.0;
+    for (int i = 0; i < count_; i++) {
+        const bool finite = std::isfinite(y[i]) && std::isfinite(weight[i]) &&
+                            std::isfinite(eps[i]) && weight[i] > 0.0 && eps[i] > 0.0;
+        y_[i] = finite ? y[i] : 0.0;
+        w_[i] = finite ? weight[i] : 0.0;
+        eps_[i] = finite ? eps[i] : 1.0;
+        log_n_[i] = quick_log(i + 1.0);
+        const double phi[3] = {1.0, log_n_[i], i + 1.0};
+        for (int r = 0; r < 3; r++)
+            for (int c = 0; c < 3; c++)
+                g[r][c] += w_[i] * phi[r] * phi[c];
+        weight_sum_ += w_[i];
+    }
+    // A small ridge keeps the inverse defined with few harmonics; it barely moves a real fit.
+    for (int r = 0; r < 3; r++)
+        g[r][r] += 1e-9 * (weight_sum_ + 1.0) * (1.0 + g[r][r]);
+    const double det = g[0][0] * (g[1][1] * g[2][2] - g[1][2] * g[2][1]) -
+                       g[0][1] * (g[1][0] * g[2][2] - g[1][2] * g[2][0]) +
+                       g[0][2] * (g[1][0] * g[2][1] - g[1][1] * g[2][0]);
+    int used = 0;
+    for (int i = 0; i < count_; i++)
+        used += w_[i] > 0.0;
+    solvable_ = used >= 5 && std::isfinite(det) && std::fabs(det) > 0.0;
+    if (solvable_) {
+        for (int r = 0; r < 3; r++)
+            for (int c = 0; c < 3; c++) {
+                // Adjugate: cofactor of (c, r).
+                const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+                inverse_[r][c] = (g[r1][c1] * g[r2][c2] - g[r1][c2] * g[r2][c1]) / det;
+            }
+    }
+    beta_ = gamma_ = 0.0;
+    residual_ = std::numeric_limits<double>::infinity();
+    stage_ = solvable_ ? stage::coarse : stage::done;
+    cursor_ = 0;
+    refine_round_ = 0;
+    cand_rss_[0] = cand_rss_[1] = std::numeric_limits<double>::infinity();
+}
+
+double comb_fit::trial(double beta, double gamma) const {
+    // sin(n*theta) by the recurrence s[n+1] = 2 cos(theta) s[n] - s[n-1]: exact enough for the
+    // few dozen harmonics used.
+    const double tb = M_PI * beta, tg = M_PI * gamma;
+    const double kb = 2.0 * std::cos(tb), kg = 2.0 * std::cos(tg);
+    double sb0 = 0.0, sb1 = std::sin(tb), sg0 = 0.0, sg1 = std::sin(tg);
+    const bool single = gamma < 0.0;
+    double b0 = 0.0, b1 = 0.0, b2 = 0.0, rr = 0.0;
+    for (int i = 0; i < count_; i++) {
+        const double comb = single ? std::fabs(sb1) : std::fabs(sb1 * sg1);
+        const double r = y_[i] - quick_log(comb + eps_[i]);
+        const double wr = w_[i] * r;
+        b0 += wr;
+        b1 += wr * log_n_[i];
+        b2 += wr * (i + 1.0);
+        rr += wr * r;
+        const double sb2 = kb * sb1 - sb0, sg2 = kg * sg1 - sg0;
+        sb0 = sb1;
+        sb1 = sb2;
+        sg0 = sg1;
+        sg1 = sg2;
+    }
+    const double b[3] = {b0, b1, b2};
+    double explained = 0.0;
+    for (int r = 0; r < 3; r++)
+        for (int c = 0; c < 3; c++)
+            explained += b[r] * inverse_[r][c] * b[c];
+    return rr - explained;
+}
+
+int64_t comb_fit::step(int64_t budget) {
+    int64_t spent = 0;
+    const int64_t per_trial = 2 * (count_ > 0 ? count_ : 1); // two units a harmonic
+    while (stage_ != stage::done && (spent == 0 || spent + per_trial <= budget)) {
+        spent += per_trial;
+        switch (stage_) {
+        case stage::coarse: {
+            coarse_rss_[cursor_] = trial(coarse_first + coarse_step * cursor_, none);
+            if (++cursor_ == coarse_count)
+                next_stage();
+            break;
+        }
+        case stage::pickup: {
+            // cursor_ = candidate * pickup_count + j; candidates are the stored ones.
+            const int c = cursor_ / pickup_count, j = cursor_ % pickup_count;
+            const double gamma = pickup_step * (j + 1);
+            const double rss = trial(cand_beta_[c], gamma);
+            if (rss < cand_rss_[c]) {
+                cand_rss_[c] = rss;
+                cand_gamma_[c] = gamma;
+            }
+            if (++cursor_ == 2 * pickup_count || (cursor_ == pickup_count && !(cand_beta_[1] > 0)))
+                next_stage();
+            break;
+        }
+        case stage::refine: {
+            // Rounds: 0 beta over the coarse grid with the pickup comb found (skipped without
+            // one); 1 beta +-0.01 by 0.001; 2 gamma +-0.01 by 0.001; 3 beta +-0.002 by 0.0002.
+            const int counts[4] = {coarse_count, 21, 21, 21};
+            const double steps[4] = {coarse_step, 0.001, 0.001, 0.0002};
+            const bool on_beta = refine_round_ != 2;
+            const double centre = on_beta ? best_beta_ : best_gamma_;
+            const double first =
+                refine_round_ == 0 ? coarse_first : centre - 10 * steps[refine_round_];
+            const double v = first + steps[refine_round_] * cursor_;
+            double rss = std::numeric_limits<double>::infinity();
+            if (v > 0.0 && v <= 0.5)
+                rss = on_beta ? trial(v, best_gamma_) : trial(best_beta_, v);
+            round_rss_[cursor_] = rss;
+            if (++cursor_ == counts[refine_round_])
+                next_stage();
+            break;
+        }
+        case stage::done:
+            break;
+        }
+    }
+    return spent;
+}
+
+void comb_fit::next_stage() {
+    const double inf = std::numeric_limits<double>::infinity();
+    if (stage_ == stage::coarse) {
+        // The two best local minima in beta, apart by more than two grid steps.
+        int first = -1, second = -1;
+        for (int i = 0; i < coarse_count; i++) {
+            const double r = coarse_rss_[i];
+            const bool minimum = (i == 0 || r <= coarse_rss_[i - 1]) &&
+                                 (i == coarse_count - 1 || r <= coarse_rss_[i + 1]);
+            if (!minimum)
+                continue;
+            if (first < 0 || r < coarse_rss_[first]) {
+                if (first >= 0 && std::abs(first - i) > 2)
+                    second = first;
+                first = i;
+            } else if (std::abs(first - i) > 2 && (second < 0 || r < coarse_rss_[second])) {
+                second = i;
+            }
+        }
+        for (int c = 0; c < 2; c++) {
+            const int i = c == 0 ? first : second;
+            cand_beta_[c] = i >= 0 ? coarse_first + coarse_step * i : 0.0;
+            cand_gamma_[c] = none;
+            cand_rss_[c] = i >= 0 ? coarse_rss_[i] : inf;
+        }
+        stage_ = first >= 0 ? stage::pickup : stage::done;
+        cursor_ = 0;
+        return;
+    }
+    if (stage_ == stage::pickup) {
+        const int c = cand_rss_[1] < cand_rss_[0] ? 1 : 0;
+        best_beta_ = cand_beta_[c];
+        best_gamma_ = cand_gamma_[c];
+        best_rss_ = cand_rss_[c];
+        stage_ = stage::refine;
+        // The full rescan of beta is for a pickup far from the end, whose comb can hide the
+        // pluck's in the first scan.
+        refine_round_ = best_gamma_ >= 0.08 ? 0 : 1;
+        cursor_ = 0;
+        return;
+    }
+    // End of a refinement round: move to its best trial.
+    const int counts[4] = {coarse_count, 21, 21, 21};
+    const double steps[4] = {coarse_step, 0.001, 0.001, 0.0002};
+    const bool on_beta = refine_round_ != 2;
+    const double centre = on_beta ? best_beta_ : best_gamma_;
+    const double first = refine_round_ == 0 ? coarse_first : centre - 10 * steps[refine_round_];
+    int best = -1;
+    for (int i = 0; i < counts[refine_round_]; i++)
+        if (best < 0 || round_rss_[i] < round_rss_[best])
+            best = i;
+    if (best >= 0 && round_rss_[best] <= best_rss_) {
+        double v = first + steps[refine_round_] * best;
+        if (refine_round_ == 3 && best > 0 && best < counts[3] - 1) {
+            const double a = round_rss_[best - 1], b = round_rss_[best], c = round_rss_[best + 1];
+            const double curve = a - 2.0 * b + c;
+            if (curve > 0.0 && std::isfinite(curve))
+                v += steps[3] * std::fmax(-0.5, std::fmin(0.5, 0.5 * (a - c) / curve));
+        }
+        best_rss_ = round_rss_[best];
+        (on_beta ? best_beta_ : best_gamma_) = v;
+    }
+    refine_round_++;
+    if (refine_round_ == 2 && !(best_gamma_ > 0.0))
+        refine_round_ = 3;
+    cursor_ = 0;
+    if (refine_round_ <= 3)
+        return;
+    stage_ = stage::done;
+    const double g = best_gamma_ > 0.0 ? best_gamma_ : 0.0;
+    beta_ = std::fmax(best_beta_, g);
+    gamma_ = std::fmin(best_beta_, g);
+    if (!(best_gamma_ > 0.0))
+        gamma_ = 0.0;
+    residual_ = std::sqrt(std::fmax(best_rss_, 0.0) / weight_sum_);
+}
+
+} // namespace dsp

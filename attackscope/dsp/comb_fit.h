@@ -1,0 +1,58 @@
+// Fits the harmonic amplitudes of a note to the spectrum of a plucked string observed at a point:
+// a smooth envelope times |sin(n*pi*beta)| (the pluck point) times |sin(n*pi*gamma)| (the
+// observation point), found by a staged search that runs in bounded slices.
+#pragma once
+
+#include <cstdint>
+
+namespace dsp {
+
+// The model, for harmonics n = 1..count, in natural logarithms:
+//   y[n] = c0 + c1*ln(n) + c2*n + ln(|sin(n*pi*beta) * sin(n*pi*gamma)| + eps[n])
+// c0 the level, c1 the spectral tilt (velocity, displacement, and the 1/n of a point near an
+// end), c2 the faster decay of high modes; eps[n] is the floor below which a measured amplitude
+// says nothing (noise or leakage, relative to the envelope). The fit minimises the weighted
+// squared residual over (beta, gamma), with c0..c2 solved exactly for each pair. gamma may also
+// be "none" (no second comb; its near-end 1/n slope is then part of c1).
+// The two combs are interchangeable: the result has beta >= gamma.
+// start() and step() allocate nothing and may run on the audio thread.
+class comb_fit {
+  public:
+    static constexpr int max_harmonics = 48;
+
+    // Copies y, weight and eps for harmonics 1..count (index 0 is harmonic 1); count is clamped
+    // to [0, max_harmonics]. Non-finite entries get weight 0.
+    void start(const double *y, const double *weight, const double *eps, int count);
+    // At most about `budget` units (one unit: one harmonic of one trial), at least one trial.
+    int64_t step(int64_t budget);
+    bool done() const { return stage_ == stage::done; }
+
+    double position() const { return beta_; } // (0, 0.5]; 0 when nothing could be fitted
+    double pickup() const { return gamma_; }  // [0, beta]; 0 for "none"
+    // Root of the weighted mean squared residual at the best fit (nepers); +inf when no fit.
+    double residual() const { return residual_; }
+
+  private:
+    enum class stage { coarse, pickup, refine, done };
+    double trial(double beta, double gamma) const; // weighted residual sum of squares
+    void next_stage();
+
+    int count_ = 0;
+    double y_[max_harmonics] = {}, w_[max_harmonics] = {}, eps_[max_harmonics] = {};
+    double log_n_[max_harmonics] = {};
+    double inverse_[3][3] = {}; // of the normal matrix of c0..c2
+    double weight_sum_ = 0.0;
+    bool solvable_ = false;
+
+    stage stage_ = stage::done;
+    int cursor_ = 0; // trial index within the stage
+    // Coarse stage: the two best local minima in beta (no second comb).
+    double coarse_rss_[100] = {};
+    double cand_beta_[2] = {}, cand_gamma_[2] = {}, cand_rss_[2] = {};
+    int refine_round_ = 0;
+    double best_beta_ = 0.0, best_gamma_ = 0.0, best_rss_ = 0.0;
+    double round_rss_[100] = {}; // the longest round is the coarse grid
+    double beta_ = 0.0, gamma_ = 0.0, residual_ = 0.0;
+};
+
+} // namespace dsp
