@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli_support.h"
+#include "plucked_string.h"
 #include "signals.h"
 
 namespace {
@@ -137,7 +138,6 @@ TEST_F(Cli, BadCommandLinesPrintUsageAndAnalyseNothing) {
                                                  {"--jobs", "0"},
                                                  {"--format", "xml"},
                                                  {"--no-such-option"},
-                                                 {"--position"},
                                                  {}}) {
         std::vector<std::string> full = args;
         full.push_back(path("plucks.wav"));
@@ -150,9 +150,7 @@ TEST_F(Cli, BadCommandLinesPrintUsageAndAnalyseNothing) {
         SCOPED_TRACE(joined);
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.out, "");
-        const char *says =
-            joined == "--position " ? "not available in this build" : "Usage: attackscope";
-        EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Usage: attackscope"), std::string::npos) << r.err;
     }
     EXPECT_EQ(attackscope({"--help"}).status, 0);
 }
@@ -330,6 +328,45 @@ TEST_F(Cli, RowsComeInTheOrderOfTheArgumentsWhateverTheJobs) {
         EXPECT_GE(at, last);
         last = at;
     }
+}
+
+TEST_F(Cli, PositionColumnsGiveEachNoteItsEstimate) {
+    // Three plucked strings, the last so close to the end that its estimate needs the silence
+    // played after the file.
+    const double betas[] = {0.18, 0.3, 0.42};
+    std::vector<float> audio;
+    for (int i = 0; i < 3; i++) {
+        signals::string_pluck p;
+        p.f0 = 110.0 * (i + 1);
+        p.position = betas[i];
+        p.seconds = i < 2 ? 0.6 : 0.12;
+        const auto note = signals::render_string(p, 4410);
+        audio.insert(audio.end(), note.samples.begin(), note.samples.end());
+    }
+    cli_test::write_sound(path("strings.wav"), audio, signals::rate);
+    const auto r = attackscope({"--position", path("strings.wav")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(cli_test::lines(r.out).at(0),
+              std::string(header) + ",position,position_f0,confidence");
+    std::vector<double> positions;
+    for (const auto &row : csv_rows(r.out)) {
+        ASSERT_FALSE(row.at("position").empty()) << "block " << row.at("onset_block");
+        const double pos = std::stod(row.at("position"));
+        if (positions.empty() || pos != positions.back())
+            positions.push_back(pos);
+        const double confidence = std::stod(row.at("confidence"));
+        EXPECT_GT(confidence, 0.3);
+        EXPECT_LE(confidence, 1.0);
+    }
+    ASSERT_EQ(positions.size(), 3u) << r.out;
+    for (int i = 0; i < 3; i++)
+        EXPECT_NEAR(positions[static_cast<size_t>(i)], betas[i], 0.03) << i;
+    // The designed columns are the same as without the flag.
+    const auto plain = attackscope({path("strings.wav")});
+    const auto with = cli_test::lines(r.out), without = cli_test::lines(plain.out);
+    ASSERT_EQ(with.size(), without.size());
+    for (size_t i = 1; i < with.size(); i++)
+        EXPECT_EQ(with[i].rfind(without[i] + ",", 0), 0u) << with[i];
 }
 
 } // namespace

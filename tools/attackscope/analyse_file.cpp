@@ -36,7 +36,9 @@ class block_driver {
 
     bool start() {
         use_pd_float_mode();
-        if (!engine_reset(e_, options_.block))
+        if (options_.position && !engine_enable_position(e_))
+            return false;
+        if (!engine_reset(e_, options_.block) || !engine_reset_position(e_, rate_))
             return false;
         // After the reset, which restores the defaults of all but the floor.
         const inlet_settings &in = options_.inlets;
@@ -49,10 +51,18 @@ class block_driver {
         return true;
     }
 
-    void run(const float *in) {
+    // One block of the file. With `record` false (the silence after the file's end, played only
+    // to let a note's position estimate finish) nothing but the estimate is kept.
+    void run(const float *in, bool record = true) {
         const int n = options_.block;
+        const bool was_busy = estimate_busy(e_);
         const block_start b = engine_begin_block(e_, in, n);
-        if (!b.analysis) {
+        if (!record) {
+            if (b.analysis)
+                engine_analyse(e_, n, b.clipped);
+            else
+                engine_decide(e_, b.energy);
+        } else if (!b.analysis) {
             const float sent = energy_value(b.energy);
             if (options_.energies)
                 rows_.push_back({event_row::kind::energy, block_, block_seconds(block_), 0.0f, 0.0,
@@ -60,6 +70,10 @@ class block_driver {
             if (engine_decide(e_, b.energy)) {
                 onset_block_ = block_;
                 onset_energy_ = sent;
+                // A new note when the estimate took the onset up; onsets while it gathers, or
+                // on the ringing of a note already measured, belong to that note.
+                if (!was_busy && estimate_busy(e_))
+                    gathering_ = true;
             }
         } else {
             const event_outcome o = engine_analyse(e_, n, b.clipped);
@@ -68,11 +82,28 @@ class block_driver {
                           o.ratio,         std::nullopt};
             if (o.what != event_outcome::kind::ratio)
                 row.sent = 0.0f, row.ratio = 0.0;
-            if (options_.position)
-                row.position = estimate_position(e_, n, o);
+            if (gathering_)
+                waiting_.push_back(rows_.size());
+            else
+                row.position = latest_;
             rows_.push_back(row);
         }
+        if (const auto p = engine_estimate(e_, n, b.analysis)) {
+            latest_ = p;
+            gathering_ = false;
+            for (std::size_t row : waiting_)
+                rows_[row].position = p;
+            waiting_.clear();
+        }
         block_++;
+    }
+
+    // Silence after the end, as Pd's tabplay~ plays it, until the note in progress has its
+    // estimate (two seconds at most: more than any note needs).
+    void finish_note() {
+        std::vector<float> silence(static_cast<std::size_t>(options_.block), 0.0f);
+        for (int played = 0; gathering_ && played < 2 * rate_; played += options_.block)
+            run(silence.data(), false);
     }
 
   private:
@@ -101,6 +132,9 @@ class block_driver {
     int64_t block_ = 0;
     int64_t onset_block_ = 0;
     float onset_energy_ = 0.0f;
+    bool gathering_ = false;                  // the estimate works on a note
+    std::vector<std::size_t> waiting_;        // rows of that note, waiting for its estimate
+    std::optional<position_estimate> latest_; // of the last note measured
 };
 
 } // namespace
@@ -134,6 +168,7 @@ file_analysis analyse_file(const std::string &path, const run_options &options) 
             break;
         driver.run(block.data());
     }
+    driver.finish_note();
     if (!source.ok())
         result.error = source.error();
     result.audio_seconds = static_cast<double>(samples) / source.rate();

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "engine.h"
-#include "position.h"
 
 namespace {
 
@@ -76,11 +75,6 @@ int parse_options(int argc, char **argv, run_options &options) {
         return 0;
     } catch (const CLI::ParseError &e) {
         std::cerr << "attackscope: " << e.what() << "\n\n" << app.help();
-        return 2;
-    }
-    if (options.position && !position_available) {
-        std::cerr << "attackscope: --position: the position estimate is not available in this "
-                     "build\n";
         return 2;
     }
     return -1;

@@ -1,20 +1,18 @@
-// The pluck-position columns (--position). The estimate is not part of this build yet: the
-// option is refused while position_available is false, and the columns stay empty.
+// The pluck-position columns (--position): the engine's estimate, once per note.
 #pragma once
 
 #include <optional>
 
 #include "engine.h"
 
-inline constexpr bool position_available = false;
-
 struct position_estimate {
-    double position;    // along the string, from the bridge, as a fraction of its length
-    double position_f0; // the pitch the estimate worked from, Hz
-    double confidence;  // 0..1
+    double position;    // pluck point as a fraction of the length from the nearer end, (0, 0.5]
+    double position_f0; // the estimate's own fundamental, Hz (not the designed pitch estimate)
+    double confidence;  // 0..1: how well the note fits a plucked string
 };
 
-// The estimate for an analysis block whose outcome is `o`, read from the engine right after
-// engine_analyse returned (x_capture still holds the four blocks it measured).
-std::optional<position_estimate> estimate_position(const attackscope_engine &e, int n,
-                                                   const event_outcome &o);
+// Whether the estimate is gathering or analysing a note.
+bool estimate_busy(const attackscope_engine &e);
+
+// Last in each block: the estimate's slice of work; the note's estimate when it is ready.
+std::optional<position_estimate> engine_estimate(attackscope_engine &e, int n, bool analysis);
