@@ -16,6 +16,8 @@ constexpr double search_width = 0.3; // partial search, either side, as a fracti
 constexpr double release_fraction = 0.1;
 constexpr double rise_factor = 2.0;    // a new note's onset block peaks above twice ...
 constexpr double level_seconds = 0.05; // ... the input's peak level, decaying at this rate
+constexpr double significant_stretch =
+    0.5; // share of the series' misfit an inharmonicity must explain
 
 // A real number as a sample count or index in [lo, hi]; NaN gives lo.
 int64_t clamped(double v, int64_t lo, int64_t hi) {
@@ -309,6 +311,7 @@ void pluck_tracker::series_fit::add(double n, double freq, double w) {
     const double u = (freq / n) * (freq / n), v = n * n;
     sw += w;
     su += w * u;
+    suu += w * u * u;
     sv += w * v;
     suv += w * u * v;
     svv += w * v * v;
@@ -323,8 +326,13 @@ bool pluck_tracker::series_fit::solve(double &f0, double &b) const {
     double a = su / sw, slope = 0.0;
     if (found >= 4 && highest >= 8) {
         const double det = sw * svv - sv * sv;
-        if (det > 0.0 && std::isfinite(det)) {
-            slope = (sw * suv - sv * su) / det;
+        // The stretch is taken only where it explains most of what a plain harmonic series
+        // leaves: weak partials pulled by noise otherwise make a stretch, and lower f0 with it.
+        const double plain = suu - su * su / sw;
+        const double line = det > 0.0 && std::isfinite(det) ? (sw * suv - sv * su) / det : 0.0;
+        const double explained = line * (suv - su * sv / sw);
+        if (line != 0.0 && explained > significant_stretch * plain) {
+            slope = line;
             a = (su - slope * sv) / sw;
         }
     }

@@ -186,7 +186,7 @@ class pluck_tracker {
     double freq_[max_partials] = {}, valley_[max_partials] = {};
     // Weighted least squares of (f_n / n)^2 on n^2, for f0 and B.
     struct series_fit {
-        double sw = 0, su = 0, sv = 0, suv = 0, svv = 0;
+        double sw = 0, su = 0, sv = 0, suv = 0, svv = 0, suu = 0;
         int found = 0, highest = 0;
         void add(double n, double freq, double w);
         bool solve(double &f0, double &b) const; // false (f0, b unchanged) without a fit

@@ -90,9 +90,10 @@ rendered_note render_string(const string_pluck &p, int lead) {
 }
 
 rendered_note render_karplus_strong(double f0, double position, double seconds, double peak,
-                                    uint32_t seed, int rate, int lead, double *true_position) {
+                                    uint32_t seed, int sample_rate, int lead,
+                                    double *true_position) {
     // Loop of L samples with a two-point average: period L + 1/2.
-    const int loop = std::max(4, static_cast<int>(std::lround(rate / f0 - 0.5)));
+    const int loop = std::max(4, static_cast<int>(std::lround(sample_rate / f0 - 0.5)));
     const double period = loop + 0.5;
     const int offset = std::max(1, static_cast<int>(std::lround(position * period)));
     if (true_position) {
@@ -107,7 +108,7 @@ rendered_note render_karplus_strong(double f0, double position, double seconds, 
     for (int j = 0; j < loop; j++) // the comb, circular over one loop
         line[static_cast<size_t>(j)] =
             burst[static_cast<size_t>(j)] - burst[static_cast<size_t>((j - offset + loop) % loop)];
-    const int count = static_cast<int>(std::lround(seconds * rate));
+    const int count = static_cast<int>(std::lround(seconds * sample_rate));
     std::vector<double> out(static_cast<size_t>(lead + count), 0.0);
     double previous = line[static_cast<size_t>(loop - 1)];
     for (int t = 0; t < count; t++) {
@@ -121,18 +122,18 @@ rendered_note render_karplus_strong(double f0, double position, double seconds, 
     return {to_float(out), lead};
 }
 
-rendered_note render_bar(double f0, double seconds, double peak, int rate, int lead) {
+rendered_note render_bar(double f0, double seconds, double peak, int sample_rate, int lead) {
     const double ratios[5] = {1.0, 2.756, 5.404, 8.933, 13.344};
     const double amps[5] = {1.0, 0.6, 0.35, 0.2, 0.1};
-    const int count = static_cast<int>(std::lround(seconds * rate));
+    const int count = static_cast<int>(std::lround(seconds * sample_rate));
     std::vector<double> out(static_cast<size_t>(lead + count), 0.0);
     for (int k = 0; k < 5; k++) {
         const double f = f0 * ratios[k];
-        if (f >= 0.45 * rate)
+        if (f >= 0.45 * sample_rate)
             continue;
         const double tau = 0.4 / (1.0 + f / 1000.0);
         for (int t = 0; t < count; t++) {
-            const double s = static_cast<double>(t) / rate;
+            const double s = static_cast<double>(t) / sample_rate;
             const double strike = std::min(1.0, s / 0.001);
             out[static_cast<size_t>(lead + t)] +=
                 amps[k] * strike * std::exp(-s / tau) * std::sin(2.0 * pi * f * s);
@@ -142,13 +143,13 @@ rendered_note render_bar(double f0, double seconds, double peak, int rate, int l
     return {to_float(out), lead};
 }
 
-rendered_note render_noise_burst(double seconds, double decay, double peak, uint32_t seed, int rate,
-                                 int lead) {
-    const int count = static_cast<int>(std::lround(seconds * rate));
+rendered_note render_noise_burst(double seconds, double decay, double peak, uint32_t seed,
+                                 int sample_rate, int lead) {
+    const int count = static_cast<int>(std::lround(seconds * sample_rate));
     std::vector<double> out(static_cast<size_t>(lead + count), 0.0);
     Gauss g(seed);
     for (int t = 0; t < count; t++) {
-        const double s = static_cast<double>(t) / rate;
+        const double s = static_cast<double>(t) / sample_rate;
         out[static_cast<size_t>(lead + t)] =
             std::min(1.0, s / 0.002) * std::exp(-s / decay) * g.next();
     }

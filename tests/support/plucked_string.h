@@ -38,15 +38,16 @@ rendered_note render_string(const string_pluck &p, int lead);
 // noise through the pluck-position comb x[j] - x[j - D], D = round(position * loop). The true
 // position is D / loop, returned in *true_position. Starts at once (no pull) after `lead`.
 rendered_note render_karplus_strong(double f0, double position, double seconds, double peak,
-                                    uint32_t seed, int rate, int lead, double *true_position);
+                                    uint32_t seed, int sample_rate, int lead,
+                                    double *true_position);
 
 // A struck bar: partials at the free-bar ratios 1, 2.76, 5.40, 8.93, 13.34 of f0, each decaying,
 // with a 1 ms strike. Inharmonic: no pluck position.
-rendered_note render_bar(double f0, double seconds, double peak, int rate, int lead);
+rendered_note render_bar(double f0, double seconds, double peak, int sample_rate, int lead);
 
 // A noise burst: white noise with a 2 ms rise and an exponential decay of time constant `decay`.
-rendered_note render_noise_burst(double seconds, double decay, double peak, uint32_t seed, int rate,
-                                 int lead);
+rendered_note render_noise_burst(double seconds, double decay, double peak, uint32_t seed,
+                                 int sample_rate, int lead);
 
 // Adds b into a, sample by sample (a grows to b's length), and returns the earlier release.
 void mix_into(rendered_note &a, const rendered_note &b);
