@@ -19,7 +19,8 @@ configure_file(packaging/attackscope-meta.pd.in "${CMAKE_BINARY_DIR}/attackscope
 set(dek_files
     "$<TARGET_FILE:attackscope_tilde>" "$<TARGET_FILE:beatspan>"
     "${CMAKE_BINARY_DIR}/pd/attackscope~-help.pd" "${CMAKE_BINARY_DIR}/pd/beatspan-help.pd"
-    "${CMAKE_BINARY_DIR}/pd/plucks.wav" "${CMAKE_BINARY_DIR}/attackscope-meta.pd"
+    "${CMAKE_BINARY_DIR}/pd/plucks.wav" "${CMAKE_BINARY_DIR}/pd/strings.wav"
+    "${CMAKE_BINARY_DIR}/attackscope-meta.pd"
     "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE")
 # A stamp stands for the package: brackets and parentheses make poor build-rule outputs.
 add_custom_command(OUTPUT "${DEK_DIR}/dek.stamp"

@@ -15,7 +15,7 @@ fi
 python3 -m zipfile -e "$dek" "$work" || { echo "FAIL: $dek does not unpack"; exit 1; }
 want="attackscope/LICENSE attackscope/README.md attackscope/attackscope-meta.pd
 attackscope/attackscope~-help.pd attackscope/attackscope~.pd_linux attackscope/beatspan-help.pd
-attackscope/beatspan.pd_linux attackscope/plucks.wav"
+attackscope/beatspan.pd_linux attackscope/plucks.wav attackscope/strings.wav"
 have=$(cd "$work" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')
 if [ "$have" != "$(echo $want | tr ' ' '\n' | sort | tr '\n' ' ')" ]; then
     echo "FAIL: the package holds: $have"; status=1
