@@ -7,7 +7,7 @@
 # host's pd.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=(cmake ninja-build g++ puredata-core puredata-dev python3
+build=(cmake ninja-build g++ pkg-config puredata-core puredata-dev python3
        libsndfile1-dev libsoxr-dev nlohmann-json3-dev libcli11-dev)
 test=("${build[@]}" googletest libgtest-dev clang libclang-rt-14-dev valgrind binutils
     puredata-extra)
