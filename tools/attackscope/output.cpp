@@ -78,7 +78,7 @@ std::string csv_row(const std::string &file_field, const event_row &r, const run
     line += ',' + (f.ratio ? twice(r.ratio) : "");
     if (o.position) {
         for (const double v :
-             {r.position ? r.position->position : 0.0, r.position ? r.position->position_f0 : 0.0,
+             {r.position ? r.position->position : 0.0, r.position ? r.position->f0 : 0.0,
               r.position ? r.position->confidence : 0.0})
             line += ',' + (r.position ? twice(v) : "");
     }
@@ -99,7 +99,7 @@ std::string json_row(const std::string &file, const event_row &r, const run_opti
     j["ratio"] = f.ratio ? json_twice(r.ratio) : nullptr;
     if (o.position) {
         j["position"] = r.position ? json_twice(r.position->position) : nullptr;
-        j["position_f0"] = r.position ? json_twice(r.position->position_f0) : nullptr;
+        j["position_f0"] = r.position ? json_twice(r.position->f0) : nullptr;
         j["confidence"] = r.position ? json_twice(r.position->confidence) : nullptr;
     }
     // A file name that is not valid UTF-8 is written with U+FFFD in place of the bad bytes.

@@ -1,15 +1,13 @@
-// The pluck-position columns (--position): the engine's estimate, once per note.
+// The pluck-position columns (--position): the engine's estimate, once per note. The columns
+// position, position_f0 and confidence are the estimate's position, f0 and confidence.
 #pragma once
 
 #include <optional>
 
 #include "engine.h"
+#include "pluck_position.h"
 
-struct position_estimate {
-    double position;    // pluck point as a fraction of the length from the nearer end, (0, 0.5]
-    double position_f0; // the estimate's own fundamental, Hz (not the designed pitch estimate)
-    double confidence;  // 0..1: how well the note fits a plucked string
-};
+using position_estimate = dsp::pluck_estimate;
 
 // Whether the estimate is gathering or analysing a note.
 bool estimate_busy(const attackscope_engine &e);
