@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "engine.h"
+#include "engine/engine.h"
 #include "m_pd.h"
 
 static_assert(std::is_same_v<t_float, float> && std::is_same_v<t_sample, float>,

@@ -5,8 +5,8 @@
 #include <initializer_list>
 
 #include "attackscope.h"
-#include "block_sizes.h"
-#include "pluck_position.h"
+#include "engine/block_sizes.h"
+#include "position/pluck_position.h"
 
 namespace {
 

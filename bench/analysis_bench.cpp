@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "analysis.h"
-#include "engine.h"
-#include "pitch.h"
+#include "engine/analysis.h"
+#include "engine/engine.h"
+#include "dsp/pitch.h"
 #include "signals.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "numeric.h"
+#include "dsp/numeric.h"
 
 namespace {
 

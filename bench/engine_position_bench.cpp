@@ -8,8 +8,8 @@
 #include <chrono>
 #include <vector>
 
-#include "engine.h"
-#include "pluck_position.h"
+#include "engine/engine.h"
+#include "position/pluck_position.h"
 #include "plucked_string.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fft.h"
+#include "dsp/fft.h"
 
 namespace {
 

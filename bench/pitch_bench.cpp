@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "pitch.h"
+#include "dsp/pitch.h"
 #include "pitch_scratch.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <vector>
 
-#include "pluck_position.h"
+#include "position/pluck_position.h"
 #include "plucked_string.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "attackscope.h"
 #include "pd_host.h"
-#include "pluck_position.h"
+#include "position/pluck_position.h"
 #include "plucked_string.h"
 #include "signals.h"
 

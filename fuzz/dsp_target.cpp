@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "byte_reader.h"
-#include "fft.h"
+#include "dsp/fft.h"
 #include "invariant.h"
-#include "numeric.h"
-#include "pitch.h"
+#include "dsp/numeric.h"
+#include "dsp/pitch.h"
 #include "pitch_scratch.h"
 
 namespace {

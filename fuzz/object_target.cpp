@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "attackscope.h"
-#include "block_sizes.h"
+#include "engine/block_sizes.h"
 #include "byte_reader.h"
 #include "failing_alloc.h"
 #include "invariant.h"

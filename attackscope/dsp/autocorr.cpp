@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "numeric.h"
+#include "dsp/numeric.h"
 
 namespace dsp {
 namespace {

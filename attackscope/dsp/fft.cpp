@@ -29,13 +29,13 @@
 //     capture's length changes only with the block size.
 // Every result is bit-exact with the plain transform in tests/dsp/fft_reference.cpp, which
 // follows the same operations in the same order.
-#include "fft.h"
+#include "dsp/fft.h"
 
 #include <cmath>
 #include <cstdint>
 
-#include "fft_butterflies.h"
-#include "fft_plan.h"
+#include "dsp/fft_butterflies.h"
+#include "dsp/fft_plan.h"
 
 namespace dsp {
 namespace {

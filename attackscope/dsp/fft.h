@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "simd_level.h"
+#include "dsp/simd_level.h"
 
 namespace dsp {
 

@@ -1,4 +1,4 @@
-#include "fft_plan.h"
+#include "dsp/fft_plan.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // fft.cpp; fft_split_length and fft_length_supported (fft.h) are the public part.
 #pragma once
 
-#include "fft.h"
+#include "dsp/fft.h"
 
 namespace dsp::fft_parts {
 

@@ -1,4 +1,4 @@
-#include "numeric.h"
+#include "dsp/numeric.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 // Stateless, allocation-free, safe on the audio thread; the caller owns every array.
 #pragma once
 
-#include "simd_level.h"
+#include "dsp/simd_level.h"
 
 namespace dsp {
 

@@ -1,9 +1,9 @@
-#include "pitch.h"
+#include "dsp/pitch.h"
 
 #include <limits>
 
-#include "fft.h"
-#include "numeric.h"
+#include "dsp/fft.h"
+#include "dsp/numeric.h"
 
 namespace dsp {
 

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "fft.h"
+#include "dsp/fft.h"
 
 namespace dsp {
 

@@ -1,4 +1,4 @@
-#include "resumable_fft.h"
+#include "dsp/resumable_fft.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "simd_level.h"
+#include "dsp/simd_level.h"
 
 namespace dsp {
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "attack_shape.h"
+#include "engine/attack_shape.h"
 
 namespace {
 

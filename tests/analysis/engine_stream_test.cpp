@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
+#include "engine/engine.h"
 #include "pd_host.h"
 #include "signals.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "pd_host.h"
-#include "pitch.h"
+#include "dsp/pitch.h"
 #include "pitch_scratch.h"
 #include "signals.h"
 

@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "numeric.h"
+#include "dsp/numeric.h"
 #include "simd_levels.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "fft.h"
+#include "dsp/fft.h"
 #include "fft_reference.h"
 #include "simd_levels.h"
 

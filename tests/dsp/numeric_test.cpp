@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "numeric.h"
+#include "dsp/numeric.h"
 
 namespace {
 

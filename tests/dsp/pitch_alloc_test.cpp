@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "failing_alloc.h"
-#include "pitch.h"
+#include "dsp/pitch.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <limits>
 #include <vector>
 
-#include "fft.h"
+#include "dsp/fft.h"
 #include "fft_reference.h"
-#include "pitch.h"
+#include "dsp/pitch.h"
 #include "pitch_scratch.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <limits>
 #include <vector>
 
-#include "comb_fit.h"
-#include "period_search.h"
-#include "pluck_position.h"
+#include "position/comb_fit.h"
+#include "position/period_search.h"
+#include "position/pluck_position.h"
 #include "plucked_string.h"
-#include "resumable_fft.h"
+#include "dsp/resumable_fft.h"
 #include "signals.h"
 
 namespace {

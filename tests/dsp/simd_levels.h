@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "simd_level.h"
+#include "dsp/simd_level.h"
 
 inline std::vector<dsp::simd_level> simd_levels_here() {
     std::vector<dsp::simd_level> levels{dsp::simd_level::baseline};

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "attackscope_fixture.h"
-#include "block_sizes.h"
+#include "engine/block_sizes.h"
 
 namespace {
 

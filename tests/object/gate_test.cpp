@@ -5,9 +5,9 @@
 #include <limits>
 
 #include "attackscope_fixture.h"
-#include "engine.h"
-#include "gate.h"
-#include "inlet_value.h"
+#include "engine/engine.h"
+#include "engine/gate.h"
+#include "engine/inlet_value.h"
 
 namespace attackscope_test {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "pitch.h"
+#include "dsp/pitch.h"
 
 namespace signals {
 

@@ -7,7 +7,7 @@
 #include <xmmintrin.h>
 #endif
 
-#include "engine.h"
+#include "engine/engine.h"
 #include "sound_source.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <thread>
 
-#include "engine.h"
+#include "engine/engine.h"
 
 namespace {
 

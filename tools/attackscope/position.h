@@ -4,8 +4,8 @@
 
 #include <optional>
 
-#include "engine.h"
-#include "pluck_position.h"
+#include "engine/engine.h"
+#include "position/pluck_position.h"
 
 using position_estimate = dsp::pluck_estimate;
 

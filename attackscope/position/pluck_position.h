@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "biquad.h"
-#include "comb_fit.h"
-#include "period_search.h"
-#include "resumable_fft.h"
+#include "dsp/biquad.h"
+#include "position/comb_fit.h"
+#include "position/period_search.h"
+#include "dsp/resumable_fft.h"
 
 namespace dsp {
 

@@ -1,4 +1,4 @@
-#include "period_search.h"
+#include "position/period_search.h"
 
 #include <cmath>
 

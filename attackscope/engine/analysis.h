@@ -1,7 +1,7 @@
 // The event analysis: runs in the block after an onset, instead of the gate decision.
 #pragma once
 
-#include "engine.h"
+#include "engine/engine.h"
 
 // Analyses the event whose onset the gate found in the previous block. Runs on the audio thread
 // after the preparation pass of block n; clipped is that pass's clip flag. Reloads x_holdoff

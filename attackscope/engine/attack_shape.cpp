@@ -1,9 +1,9 @@
-#include "attack_shape.h"
+#include "engine/attack_shape.h"
 
 #include <cmath>
 
-#include "biquad.h"
-#include "numeric.h"
+#include "dsp/biquad.h"
+#include "dsp/numeric.h"
 
 namespace attack {
 

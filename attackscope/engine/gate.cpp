@@ -1,8 +1,8 @@
-#include "gate.h"
+#include "engine/gate.h"
 
 #include <cmath>
 
-#include "inlet_value.h"
+#include "engine/inlet_value.h"
 
 const dsp::biquad &gate_filter_set(float filtersel) {
     const double set = truncated(filtersel);

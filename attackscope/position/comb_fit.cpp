@@ -1,4 +1,4 @@
-#include "comb_fit.h"
+#include "position/comb_fit.h"
 
 #include <bit>
 #include <cmath>

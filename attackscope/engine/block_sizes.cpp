@@ -1,9 +1,9 @@
-#include "block_sizes.h"
+#include "engine/block_sizes.h"
 
 #include <cstdio>
 
-#include "fft.h"
-#include "pitch.h"
+#include "dsp/fft.h"
+#include "dsp/pitch.h"
 
 namespace {
 

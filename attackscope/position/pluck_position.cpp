@@ -1,4 +1,4 @@
-#include "pluck_position.h"
+#include "position/pluck_position.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,15 +1,15 @@
-#include "engine.h"
+#include "engine/engine.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "analysis.h"
-#include "fft.h"
-#include "gate.h"
-#include "numeric.h"
-#include "pitch.h"
-#include "pluck_position.h"
+#include "engine/analysis.h"
+#include "dsp/fft.h"
+#include "engine/gate.h"
+#include "dsp/numeric.h"
+#include "dsp/pitch.h"
+#include "position/pluck_position.h"
 
 namespace {
 

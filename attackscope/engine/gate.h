@@ -4,8 +4,8 @@
 // exist.
 #pragma once
 
-#include "biquad.h"
-#include "engine.h"
+#include "dsp/biquad.h"
+#include "engine/engine.h"
 
 // The pre-filter set chosen by the integer part of x_filtersel: 0, 1 or 2. Below 0 chooses set 0,
 // above 2 set 2, NaN set 1 (the default).

@@ -1,11 +1,11 @@
-#include "analysis.h"
+#include "engine/analysis.h"
 
 #include <cstring>
 
-#include "attack_shape.h"
-#include "inlet_value.h"
-#include "numeric.h"
-#include "pitch.h"
+#include "engine/attack_shape.h"
+#include "engine/inlet_value.h"
+#include "dsp/numeric.h"
+#include "dsp/pitch.h"
 
 event_outcome analyse_event(attackscope_engine &e, int n, int clipped) {
     e.x_holdoff = truncated_int(e.x_holdblocks);
