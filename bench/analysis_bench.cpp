@@ -4,9 +4,9 @@
 
 #include <vector>
 
+#include "dsp/pitch.h"
 #include "engine/analysis.h"
 #include "engine/engine.h"
-#include "dsp/pitch.h"
 #include "signals.h"
 
 namespace {
@@ -22,7 +22,7 @@ struct Engine {
 // A gate block: preparation pass, energy and decision (a high floor keeps it from starting events).
 void gate_block(benchmark::State &state, int n) {
     Engine s(n);
-    s.e.x_floor = 1e30f;
+    s.e.x_params.x_floor = 1e30f;
     std::vector<float> in(static_cast<size_t>(n));
     signals::add_pluck(in, 0, 196.0, 1.0, 0.5, 7);
     for (auto _ : state) {
@@ -64,7 +64,8 @@ void analysis_block_worst(benchmark::State &state, int n) {
     const double lowest =
         static_cast<double>(sr) / (dsp::pitch_lag_below(sr) + dsp::pitch_lag_count(sr) - 1 + 1);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(dsp::estimate_pitch(s.e.x_capture, sr, 4 * n, s.e.x_work));
+        benchmark::DoNotOptimize(
+            dsp::estimate_pitch(s.e.x_capture, sr, 4 * n, s.e.x_work, *s.e.x_fft));
         s.e.x_state = 1;
         benchmark::DoNotOptimize(finish_event(s.e, n, 0, lowest));
     }

@@ -43,7 +43,7 @@ PdRun run_pd(const std::string &patch) {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
     const std::string path = std::string(PATCH_DIR) + "/" + patch;
-    std::vector<std::string> args = {PD_EXECUTABLE, "-nogui", "-noaudio", "-batch",
+    std::vector<std::string> args = {PD_EXECUTABLE, "-nrt", "-nogui", "-noaudio", "-batch",
                                      "-stderr",     "-path",  PLUGIN_DIR, "-path",
                                      STREAM_DIR,    "-open",  path};
     std::vector<char *> argv;

@@ -179,11 +179,11 @@ float reference_energy(const float *in, int n, float filtersel) {
 void checked_block(Harness &h, const float *in) {
     pdhost::Object &obj = *h.obj;
     const int n = h.n;
-    const float twovalued = h.x()->x_twovalued;
+    const float twovalued = h.x()->x_params.x_twovalued;
     // Without arrays, or above the limit, the object idles; otherwise state 0 makes a gate block.
     const bool idle = h.x()->x_storage == nullptr || n > 2048;
     const bool gate = !idle && h.x()->x_state == 0;
-    const float expected_energy = gate ? reference_energy(in, n, h.x()->x_filtersel) : 0.0f;
+    const float expected_energy = gate ? reference_energy(in, n, h.x()->x_params.x_filtersel) : 0.0f;
     const size_t lines = pdhost::console().size();
 
     const bool armed = h.arm();

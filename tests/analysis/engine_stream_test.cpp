@@ -34,11 +34,11 @@ struct Settings {
 std::vector<Event> through_engine(const std::vector<float> &audio, int n, const Settings &s) {
     attackscope_engine e{};
     EXPECT_TRUE(engine_reset(e, n));
-    e.x_onsetratio = s.onset_factor;
-    e.x_floor = s.floor;
-    e.x_holdblocks = s.holdblocks;
-    e.x_filtersel = s.filtersel;
-    e.x_twovalued = s.twovalued;
+    e.x_params.x_onsetratio = s.onset_factor;
+    e.x_params.x_floor = s.floor;
+    e.x_params.x_holdblocks = s.holdblocks;
+    e.x_params.x_filtersel = s.filtersel;
+    e.x_params.x_twovalued = s.twovalued;
     std::vector<Event> out;
     for (int b = 0; (b + 1) * n <= static_cast<int>(audio.size()); b++) {
         const block_start start = engine_begin_block(e, audio.data() + b * n, n);
@@ -46,7 +46,7 @@ std::vector<Event> through_engine(const std::vector<float> &audio, int n, const 
             const float sent = energy_value(start.energy);
             out.push_back({b, 'E', std::bit_cast<uint32_t>(sent)});
             if (s.raise_floor_above > 0 && sent > s.raise_floor_above)
-                e.x_floor = sent;
+                e.x_params.x_floor = sent;
             engine_decide(e, start.energy);
             continue;
         }
