@@ -15,13 +15,27 @@ namespace {
 
 // Pd computes its signals with subnormal numbers flushed to zero, as inputs and as results
 // (denormals-are-zero and flush-to-zero on x86); the engine gives the plug-in's values only in the
-// same mode. A subnormal sample then counts as silence. The mode is per thread: every thread
-// that analyses a file sets it (analyse_file does).
-void use_pd_float_mode() {
+// same mode. A subnormal sample then counts as silence. The mode is per thread and belongs to
+// the caller (a Python thread's numpy would change behaviour), so it is set for one analysis and
+// the caller's restored after it.
+class pd_float_mode {
+  public:
 #if defined(__SSE__)
-    _mm_setcsr(_mm_getcsr() | 0x8040);
+    pd_float_mode() : saved_(_mm_getcsr()) {
+        _mm_setcsr(saved_ | 0x8040);
+    }
+    ~pd_float_mode() {
+        _mm_setcsr(saved_);
+    }
 #endif
-}
+    pd_float_mode(const pd_float_mode &) = delete;
+    pd_float_mode &operator=(const pd_float_mode &) = delete;
+
+  private:
+#if defined(__SSE__)
+    unsigned saved_;
+#endif
+};
 
 // The object's life over one stream: a chain build for blocks of n, then the parameters as a
 // patch sends them once DSP runs, then one perform call per block, its reports kept as rows.
@@ -121,12 +135,9 @@ class block_driver final : public engine_sink {
     float onset_energy_ = 0.0f;
 };
 
-} // namespace
-
-file_analysis analyse_file(const std::string &path, const run_options &options) {
-    use_pd_float_mode();
+// The stream from its first block, in the float mode the caller has set.
+file_analysis analyse_source(sound_source &source, const run_options &options) {
     file_analysis result;
-    sound_source source(path, options.channel, options.resample, attackscope_analysis_rate);
     if (!source.ok()) {
         result.error = source.error();
         return result;
@@ -161,5 +172,22 @@ file_analysis analyse_file(const std::string &path, const run_options &options) 
     if (!source.ok())
         result.error = source.error();
     result.audio_seconds = static_cast<double>(samples) / source.rate();
+    result.rate = source.rate();
+    result.source_rate = source.file_rate();
     return result;
+}
+
+} // namespace
+
+file_analysis analyse_file(const std::string &path, const run_options &options) {
+    const pd_float_mode mode; // the resampler runs in it too, as it always has
+    sound_source source(path, options.channel, options.resample, attackscope_analysis_rate);
+    return analyse_source(source, options);
+}
+
+file_analysis analyse_samples(const float *samples, std::size_t frames, int rate,
+                              const run_options &options) {
+    const pd_float_mode mode;
+    sound_source source(samples, frames, rate, options.resample, attackscope_analysis_rate);
+    return analyse_source(source, options);
 }

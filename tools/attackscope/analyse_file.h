@@ -2,6 +2,7 @@
 // recording that tabplay~ plays into it from the first block after a DSP start.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,8 +30,17 @@ struct file_analysis {
     std::string note;         // for stderr: the resampling, when it happened
     std::string error;        // why the file could not be read or decoded; empty when it was
     double audio_seconds = 0; // length of the audio analysed
+    int rate = 0;             // the rate of the analysed stream (and of the rows' times), Hz
+    int source_rate = 0;      // the file's own rate, Hz
 };
 
 // The whole file. An unreadable file gives its reason in `error` and no rows; a failure while
 // decoding keeps the rows of the blocks before it.
+// Both run with subnormals flushed to zero, as Pd computes, and give the calling thread's float
+// mode back as it was.
 file_analysis analyse_file(const std::string &path, const run_options &options);
+
+// The same on samples[0..frames-1] at `rate` Hz, as a mono float file of them would be analysed
+// (options.channel is not used): the same chunks, resampler and rows.
+file_analysis analyse_samples(const float *samples, std::size_t frames, int rate,
+                              const run_options &options);

@@ -27,12 +27,8 @@ void add_inlet_option(CLI::App &app, const std::string &name, float &field,
         ->option_text("X (default " + CLI::detail::to_string(field) + ")");
 }
 
-} // namespace
-
-int parse_options(int argc, char **argv, run_options &options) {
-    CLI::App app{"Finds the attacks in sound files and measures each one, as the Pd object "
-                 "attackscope~ does in blocks played from the start of the file.",
-                 "attackscope"};
+// The program's command line, bound to `options`, with the options' defaults set.
+void describe(CLI::App &app, run_options &options) {
     app.get_formatter()->column_width(34);
     app.add_option("FILE", options.files, "sound files (any format libsndfile reads)")->required();
     app.add_option("--block", options.block, "samples per block, 1 to 2048")
@@ -79,11 +75,24 @@ int parse_options(int argc, char **argv, run_options &options) {
     app.add_option("--jobs", options.jobs, "files analysed at once (default: hardware threads)")
         ->check(CLI::PositiveNumber)
         ->option_text("N");
+}
 
+// What no single option can check on its own.
+void check_together(const run_options &options) {
+    if (options.pickup > 0.0 && !options.position)
+        throw CLI::ValidationError("--pickup", "is a setting of --position; give both");
+}
+
+} // namespace
+
+int parse_options(int argc, char **argv, run_options &options) {
+    CLI::App app{"Finds the attacks in sound files and measures each one, as the Pd object "
+                 "attackscope~ does in blocks played from the start of the file.",
+                 "attackscope"};
+    describe(app, options);
     try {
         app.parse(argc, argv);
-        if (options.pickup > 0.0 && !options.position)
-            throw CLI::ValidationError("--pickup", "is a setting of --position; give both");
+        check_together(options);
     } catch (const CLI::CallForHelp &) {
         std::cout << app.help();
         return 0;
@@ -92,4 +101,19 @@ int parse_options(int argc, char **argv, run_options &options) {
         return 2;
     }
     return -1;
+}
+
+std::string check_arguments(const std::vector<std::string> &args, run_options &options) {
+    CLI::App app{"", "attackscope"};
+    describe(app, options);
+    app.set_help_flag();
+    try {
+        // CLI11 takes the arguments last first.
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+        check_together(options);
+    } catch (const CLI::ParseError &e) {
+        return e.what();
+    }
+    return {};
 }

@@ -27,3 +27,9 @@ struct run_options {
 // at once: 0 after --help (usage on stdout), 2 after a bad command line (the reason and the
 // usage on stderr).
 int parse_options(int argc, char **argv, run_options &options);
+
+// The same checks on arguments without the program's name (for front ends that take options
+// in another form and spell them as the command line): fills `options` and returns an empty
+// string, or returns the reason the program would print after "attackscope: " (no usage, no
+// output). --help is refused as a bad argument here.
+std::string check_arguments(const std::vector<std::string> &args, run_options &options);

@@ -14,6 +14,9 @@ constexpr std::size_t chunk_frames = 16384;
 
 struct sound_source_impl {
     SNDFILE *file = nullptr;
+    bool in_memory = false;        // instead of the file: mono samples not yet read
+    const float *memory = nullptr; // memory[0..memory_left-1]
+    std::size_t memory_left = 0;
     int channels = 1;
     int channel = 0;           // 1-based, 0 for the mean
     std::vector<float> frames; // one interleaved chunk of the file
@@ -37,6 +40,14 @@ struct sound_source_impl {
         mono.clear();
         if (file_done)
             return 0;
+        if (in_memory) {
+            const std::size_t count = std::min(chunk_frames, memory_left);
+            mono.assign(memory, memory + count);
+            memory += count;
+            memory_left -= count;
+            file_done = count < chunk_frames;
+            return count;
+        }
         frames.resize(chunk_frames * static_cast<std::size_t>(channels));
         const sf_count_t got = sf_readf_float(file, frames.data(), chunk_frames);
         if (got <= 0 || static_cast<std::size_t>(got) < chunk_frames) {
@@ -114,17 +125,35 @@ sound_source::sound_source(const std::string &path, int channel, bool resample, 
     impl_->channels = info.channels;
     impl_->channel = channel;
     file_rate_ = rate_ = info.samplerate;
-    if (resample && info.samplerate != target_rate) {
-        soxr_error_t failed = nullptr;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        impl_->soxr = soxr_create(info.samplerate, target_rate, 1, &failed, &io, &quality, nullptr);
-        if (failed) {
-            error_ = std::string("cannot resample: ") + failed;
-            return;
-        }
-        rate_ = target_rate;
+    start_resampler(resample, target_rate);
+}
+
+sound_source::sound_source(const float *samples, std::size_t frames, int rate, bool resample,
+                           int target_rate)
+    : impl_(std::make_unique<sound_source_impl>()) {
+    if (rate < 1) {
+        error_ = "no sample rate";
+        return;
     }
+    impl_->in_memory = true;
+    impl_->memory = samples;
+    impl_->memory_left = samples ? frames : 0;
+    file_rate_ = rate_ = rate;
+    start_resampler(resample, target_rate);
+}
+
+void sound_source::start_resampler(bool resample, int target_rate) {
+    if (!resample || file_rate_ == target_rate)
+        return;
+    soxr_error_t failed = nullptr;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    impl_->soxr = soxr_create(file_rate_, target_rate, 1, &failed, &io, &quality, nullptr);
+    if (failed) {
+        error_ = std::string("cannot resample: ") + failed;
+        return;
+    }
+    rate_ = target_rate;
 }
 
 sound_source::~sound_source() = default;

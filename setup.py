@@ -1,0 +1,49 @@
+# The extension is the engine, the program's option checks, sound source and block driver, and
+# the bindings, compiled as the project compiles them: C++20, no fused multiply-add, no fast-math.
+# Its objects go to ATTACKSCOPE_PY_BUILD (default build/python), so a second install of an
+# unchanged tree compiles nothing.
+import glob
+import os
+import subprocess
+
+from pybind11.setup_helpers import ParallelCompile, Pybind11Extension
+from setuptools import setup
+
+def pkg_config(flag, *packages):
+    out = subprocess.run(["pkg-config", flag, *packages], check=True, capture_output=True, text=True)
+    return out.stdout.split()
+
+
+libraries = [f[2:] for f in pkg_config("--libs-only-l", "sndfile", "soxr")]
+library_dirs = [f[2:] for f in pkg_config("--libs-only-L", "sndfile", "soxr")]
+extra_includes = [f[2:] for f in pkg_config("--cflags-only-I", "sndfile", "soxr")]
+
+sources = ["python/src/module.cpp"]
+for layer in ("dsp", "position", "engine"):
+    sources += sorted(glob.glob(f"attackscope/{layer}/*.cpp"))
+sources += [f"tools/attackscope/{name}.cpp" for name in ("options", "sound_source", "analyse_file")]
+headers = sorted(glob.glob("attackscope/*/*.h") + glob.glob("tools/attackscope/*.h"))
+
+newest_header = max(os.path.getmtime(h) for h in headers)
+
+
+def needs_recompile(obj, src):
+    # Only what changed since the last build, every object when a header did.
+    return not os.path.exists(obj) or os.path.getmtime(obj) < max(os.path.getmtime(src), newest_header)
+
+
+ParallelCompile("ATTACKSCOPE_PY_JOBS", default=0, needs_recompile=needs_recompile).install()
+
+module = Pybind11Extension(
+    "attackscope._attackscope",
+    sources,
+    depends=headers,
+    include_dirs=["attackscope", "tools/attackscope", *extra_includes],
+    libraries=libraries,
+    library_dirs=library_dirs,
+    cxx_std=20,
+    extra_compile_args=["-ffp-contract=off", "-fno-fast-math", "-O2"],
+)
+
+build_base = os.environ.get("ATTACKSCOPE_PY_BUILD", "build/python")
+setup(ext_modules=[module], options={"build": {"build_base": build_base}})
