@@ -38,7 +38,9 @@ for layer in ("dsp", "position", "engine"):
 sources += [f"tools/attackscope/{name}.cpp" for name in ("options", "sound_source", "analyse_file")]
 headers = sorted(glob.glob("attackscope/*/*.h") + glob.glob("tools/attackscope/*.h"))
 
-newest_header = max(os.path.getmtime(h) for h in [*headers, __file__])
+# A change of these flags must rebuild the module and every object, as a header's does.
+depends = [*headers, "setup.py"]
+newest_header = max(os.path.getmtime(h) for h in depends)
 
 
 def needs_recompile(obj, src):
@@ -51,7 +53,7 @@ ParallelCompile("ATTACKSCOPE_PY_JOBS", default=0, needs_recompile=needs_recompil
 module = Pybind11Extension(
     "attackscope._attackscope",
     sources,
-    depends=headers,
+    depends=depends,
     include_dirs=["attackscope", "tools/attackscope", *extra_includes],
     libraries=libraries,
     library_dirs=library_dirs,
