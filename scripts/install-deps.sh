@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those missing.
-#   install-deps.sh [build|test|bench|plot|arm64]...   (default: build)
+#   install-deps.sh [build|test|bench|plot|gui|screenshot|arm64]...   (default: build)
+# gui: a virtual X server, Pd's GUI and Debian's default font, for the layout test of the help
+# patches; screenshot: those and ImageMagick, for the help patches' pictures.
 # arm64: the cross compiler, qemu-user, and Debian's arm64 pd with the arm64 libraries it runs on
 # (dpkg multiarch). That pd is unpacked into build/arm64-pd/root, not installed: puredata-core
 # cannot be installed for two architectures at once, and installing the arm64 one removes the
@@ -13,6 +15,8 @@ test=("${build[@]}" googletest libgtest-dev clang libclang-rt-14-dev valgrind bi
     puredata-extra)
 bench=("${build[@]}" libbenchmark-dev libfftw3-dev puredata-extra)
 plot=(python3-matplotlib)
+gui=(xvfb puredata-gui tcl fonts-dejavu-core)
+screenshot=("${gui[@]}" imagemagick)
 arm64=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libc6:arm64 libstdc++6:arm64
     libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64)
 arm64_pd_root=build/arm64-pd/root
@@ -26,6 +30,8 @@ for group in "${@:-build}"; do
     bench) wanted+=("${bench[@]}") ;;
     arm64) wanted+=("${arm64[@]}"); with_arm64=true ;;
     plot) wanted+=("${plot[@]}") ;;
+    gui) wanted+=("${gui[@]}") ;;
+    screenshot) wanted+=("${screenshot[@]}") ;;
     *) echo "unknown group: $group" >&2; exit 2 ;;
     esac
 done

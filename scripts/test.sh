@@ -7,7 +7,7 @@
 #   4. each fuzz target for a bounded time from the committed corpus (FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh test arm64
+scripts/install-deps.sh test gui arm64
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 

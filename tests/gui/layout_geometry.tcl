@@ -1,7 +1,9 @@
 # What the layout check decides, apart from the GUI that feeds it: rectangles are lists
 # {left top right bottom} in canvas pixels, a box is a dict {kind text rect}.
 
-namespace eval ::layout_geometry {}
+namespace eval ::layout_geometry {
+    namespace export {[a-z]*}
+}
 
 # Edges that only touch do not overlap: two boxes placed side by side share a pixel line, and
 # Pd draws that as two separate boxes.
