@@ -4,7 +4,9 @@
 # writes what lies over another or outside its window to a report, and quits Pd.
 #
 # It does nothing unless ATTACKSCOPE_LAYOUT_REPORT names the report file (tests/gui/layout.sh
-# sets it); with ATTACKSCOPE_LAYOUT_SHOT it also saves the top-level patch window as a PNG.
+# sets it). With ATTACKSCOPE_LAYOUT_SHOT it then saves the top-level patch's canvas as a PNG,
+# after ATTACKSCOPE_LAYOUT_DSP_MS milliseconds of DSP when that is given, so that the example's
+# number boxes show what it measured.
 
 # pd-gui evaluates a plug-in's text rather than sourcing it, and sets current_plugin_loadpath.
 source [file join $::current_plugin_loadpath layout_geometry.tcl]
@@ -103,8 +105,21 @@ proc ::layout_check::poll {} {
         after $poll_ms ::layout_check::poll
         return
     }
-    update idletasks
+    settle_scrollbars
     finish
+}
+
+# Pd sets a window's scroll region when the window is configured; when that happens before the
+# window has its full size (it does now and then), needless scrollbars stay until the next
+# change. Any edit or resize would set them right, so the check measures the settled window.
+proc ::layout_check::settle_scrollbars {} {
+    variable seen
+    foreach pass {1 2} {
+        foreach w $seen {
+            catch {::pdtk_canvas::pdtk_canvas_getscroll $w.c}
+        }
+        update
+    }
 }
 
 proc ::layout_check::finish {} {
@@ -128,11 +143,31 @@ proc ::layout_check::finish {} {
             lappend lines "outside: $name: the window past the screen's edges ($past)"
         }
     }
-    if {[info exists ::env(ATTACKSCOPE_LAYOUT_SHOT)] && $top ne ""} {
-        if {[catch {screenshot $top $::env(ATTACKSCOPE_LAYOUT_SHOT)} message]} {
-            lappend lines "error: screenshot: $message"
-        }
+    if {![info exists ::env(ATTACKSCOPE_LAYOUT_SHOT)] || $top eq ""} {
+        report $lines
+        return
     }
+    set dsp_ms 0
+    if {[info exists ::env(ATTACKSCOPE_LAYOUT_DSP_MS)]} {
+        set dsp_ms $::env(ATTACKSCOPE_LAYOUT_DSP_MS)
+    }
+    if {$dsp_ms > 0} {
+        pdsend "pd dsp 1"
+    }
+    after $dsp_ms [list ::layout_check::shoot $top $lines $dsp_ms]
+}
+
+proc ::layout_check::shoot {top lines dsp_ms} {
+    if {[catch {screenshot $top $::env(ATTACKSCOPE_LAYOUT_SHOT)} message]} {
+        lappend lines "error: screenshot: $message"
+    }
+    if {$dsp_ms > 0} {
+        pdsend "pd dsp 0"
+    }
+    report $lines
+}
+
+proc ::layout_check::report {lines} {
     lappend lines "done"
     set f [open $::env(ATTACKSCOPE_LAYOUT_REPORT) w]
     puts $f [join $lines "\n"]

@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Opens a patch in Pd with its real GUI on a virtual X server, every subpatch window open, and
 # checks from what the GUI draws that no box or comment lies over another or outside its window.
-#   layout.sh PLUGIN_DIR PATCH [--expect FINDINGS] [--shot OUT.png]
+#   layout.sh PLUGIN_DIR PATCH [--expect FINDINGS] [--shot OUT.png [--dsp-ms MS]]
 # Passes when there is no finding, or with --expect when the findings are exactly those of the
-# file. --shot saves the patch's window as a PNG (needs ImageMagick's import). Exits 77 (a
-# skip) only when no X server can start.
+# file. --shot then saves the patch's window as a PNG (needs ImageMagick's import), after MS
+# milliseconds with DSP on if --dsp-ms is given. Exits 77 (a skip) only when no X server can
+# start.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 plugin_dir=$1 patch=$2
 shift 2
-expect="" shot=""
+expect="" shot="" dsp_ms=0
 while [ $# -gt 0 ]; do
     case $1 in
     --expect) expect=$2; shift 2 ;;
     --shot) shot=$(realpath -m "$2"); shift 2 ;;
+    --dsp-ms) dsp_ms=$2; shift 2 ;;
     *) echo "layout.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -52,7 +54,7 @@ fi
 mkdir -p "$tmp/home"
 cd "$(dirname "$patch")" || exit 1
 env DISPLAY=:"$display" HOME="$tmp/home" ATTACKSCOPE_LAYOUT_REPORT="$tmp/report" \
-    ${shot:+ATTACKSCOPE_LAYOUT_SHOT="$shot"} \
+    ${shot:+ATTACKSCOPE_LAYOUT_SHOT="$shot"} ATTACKSCOPE_LAYOUT_DSP_MS="$dsp_ms" \
     timeout "${PD_TIMEOUT:-60}" "$pd_bin" -nrt -noaudio -nomidi -noprefs -stderr \
     -path "$plugin_dir" -path "$here" -open "$(basename "$patch")" >"$tmp/pd.log" 2>&1 &
 pd_pid=$!
