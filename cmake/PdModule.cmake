@@ -38,13 +38,18 @@ function(add_pd_module target)
 
     # The module is the core archive, whole; CMake wants at least one source of its own. It checks
     # that Pd's header, read for this system, describes the records as Pd's own build there does:
-    # perform routines get pointers through t_int, which on 64-bit Windows must be long long.
+    # perform routines get pointers through t_int, which on 64-bit Windows must be long long; and
+    # Pd for Windows lays out t_object's bit-field as Windows compilers do (GCC's -mms-bitfields,
+    # its default there), which makes the header 56 bytes, not 48, and moves every field of ours.
     set(stub "${CMAKE_CURRENT_BINARY_DIR}/${target}_module.cpp")
     file(WRITE "${stub}" "// the plug-in's code comes from ${target}_core
 #include \"m_pd.h\"
 static_assert(sizeof(t_int) == sizeof(void *), \"t_int must hold a pointer\");
 static_assert(sizeof(t_float) == 4 && sizeof(t_sample) == 4, \"Pd's single-precision floats\");
 static_assert(sizeof(t_atom) == 2 * sizeof(void *), \"an atom is a type and a word\");
+#ifdef _WIN64
+static_assert(sizeof(t_object) == 56, \"t_object as Pd for Windows lays it out\");
+#endif
 ")
     add_library(${target} MODULE "${stub}")
     target_link_libraries(${target} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${target}_core>")
