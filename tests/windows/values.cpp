@@ -58,13 +58,24 @@ void print_beatspan() {
     print_console("beatspan");
 }
 
+// The objects each recording runs through: as typed into an object box.
+struct variant {
+    const char *label;
+    pdhost::Words flags;
+    std::vector<float> args;
+};
+const variant variants[] = {
+    {"attackscope~", {}, {}},
+    {"attackscope~ -position", {{"-position"}}, {}},
+    {"attackscope~ -position -pickup 0.2", {{"-position", "-pickup"}}, {0.2f}},
+};
+
 // Every value the object sends while the recording plays, block by block, in outlet order.
-void print_run(const std::string &name, const std::vector<float> &audio, int block, bool position) {
-    pdhost::Object scope = position ? pdhost::Object("attackscope~", pdhost::Words{{"-position"}})
-                                    : pdhost::Object("attackscope~");
-    std::printf("run %s block %d %s inlets %d outlets %d\n", name.c_str(), block,
-                position ? "attackscope~ -position" : "attackscope~", scope.inlet_count(),
-                scope.outlet_count());
+void print_run(const std::string &name, const std::vector<float> &audio, int block,
+               const variant &object) {
+    pdhost::Object scope("attackscope~", object.flags, object.args);
+    std::printf("run %s block %d %s inlets %d outlets %d\n", name.c_str(), block, object.label,
+                scope.inlet_count(), scope.outlet_count());
     scope.dsp(block, 44100.0f);
     print_console("dsp");
     const size_t n = static_cast<size_t>(block);
@@ -95,7 +106,7 @@ void print_run(const std::string &name, const std::vector<float> &audio, int blo
         print_console(std::to_string(b).c_str());
     }
     std::printf("sent %s block %d position %d ratios %zu energies %zu positions %zu\n",
-                name.c_str(), block, position ? 1 : 0, sent[1], sent[2], sent[3]);
+                name.c_str(), block, scope.outlet_count() > 3 ? 1 : 0, sent[1], sent[2], sent[3]);
 }
 
 } // namespace
@@ -118,10 +129,10 @@ extern "C" int values_main(int argc, char **argv) {
     }
     print_console("setup");
     print_beatspan();
-    for (const pdhost::Words &flags : {pdhost::Words{}, pdhost::Words{{"-position"}}}) {
-        pdhost::Object scope("attackscope~", flags);
-        std::printf("attackscope~%s inlets %d outlets %d\n", flags.list.empty() ? "" : " -position",
-                    scope.inlet_count(), scope.outlet_count());
+    for (const variant &v : variants) {
+        pdhost::Object scope("attackscope~", v.flags, v.args);
+        std::printf("%s inlets %d outlets %d\n", v.label, scope.inlet_count(),
+                    scope.outlet_count());
     }
     print_console("create");
     for (int a = 3; a < argc; a++) {
@@ -133,9 +144,9 @@ extern "C" int values_main(int argc, char **argv) {
         }
         const std::string path = argv[a];
         const std::string name = path.substr(path.find_last_of("/\\") + 1);
-        for (bool position : {false, true})
+        for (const variant &v : variants)
             for (int block : {64, 512, 2048})
-                print_run(name, audio, block, position);
+                print_run(name, audio, block, v);
     }
     std::fflush(stdout);
     return 0;

@@ -15,6 +15,7 @@
 
 //   values PLUGIN_DIR SUFFIX [RECORDING...]
 // PLUGIN_DIR holds attackscope~SUFFIX and beatspanSUFFIX. Prints beatspan's results, then each
-// recording through [attackscope~] and [attackscope~ -position] at blocks of 64, 512 and 2048.
+// recording through [attackscope~], [attackscope~ -position] and [attackscope~ -position -pickup
+// 0.2] at blocks of 64, 512 and 2048.
 // Returns 0, or 1 when a plug-in or a recording cannot be loaded.
 extern "C" VALUES_API int values_main(int argc, char **argv);
