@@ -148,7 +148,7 @@ void attackscope_free(t_attackscope *x) {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) void attackscope_tilde_setup(void) {
+extern "C" PD_MODULE_EXPORT void attackscope_tilde_setup(void) {
     attackscope_tilde_class =
         class_new(gensym("attackscope~"),
                   // Pd calls the creator with the typed words (A_GIMME); the cast via void (*)()
