@@ -4,15 +4,11 @@
 // --jobs 2. The counter x_real_time is seconds of audio analysed per second of wall time.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <cerrno>
 #include <string>
 #include <vector>
 
-extern char **environ;
+#include "process.h"
 
 namespace {
 
@@ -20,22 +16,7 @@ constexpr double recording_seconds = 20 * 646 * 2048 / 44100.0;
 
 bool run_cli(std::vector<std::string> args) {
     args.insert(args.begin(), ATTACKSCOPE_BIN);
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, ATTACKSCOPE_BIN, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return false;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return test_process::run(args).status == 0;
 }
 
 void run(benchmark::State &state, const std::vector<std::string> &args, int files) {

@@ -1,20 +1,23 @@
 // Whole blocks of the engine with the position estimate on, as [attackscope~ -position] runs
-// them: the designed gate or analysis and the estimate's slice of work, over a whole note. The
-// figure is the slowest block: each block's fastest time over all iterations (its own cost, not
-// the machine's other load), then the slowest of them; the printed time is the same per iteration.
+// them: the designed gate or analysis and the estimate's slice of work, over a whole note; the
+// figure is the slowest block (slowest_block.h).
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <vector>
 
 #include "engine/engine.h"
-#include "position/pluck_position.h"
 #include "plucked_string.h"
+#include "slowest_block.h"
 
 namespace {
 
 constexpr int sr = 44100;
+
+// Counts the notes; the designed outlets' values go nowhere, as into an unconnected outlet.
+struct note_counter final : engine_sink {
+    void note(const dsp::pluck_estimate &) override { notes++; }
+    int notes = 0;
+};
 
 void engine_note(benchmark::State &state, int n, double f0) {
     signals::string_pluck p;
@@ -24,37 +27,21 @@ void engine_note(benchmark::State &state, int n, double f0) {
     const signals::rendered_note note = signals::render_string(p, 2 * n + 100);
     std::vector<float> audio = note.samples;
     audio.resize((audio.size() / static_cast<size_t>(n) + 2) * static_cast<size_t>(n), 0.0f);
-    const size_t blocks = audio.size() / static_cast<size_t>(n);
     attackscope_engine e{};
     engine_enable_position(e);
-    std::vector<double> fastest(blocks, 1e9);
-    int estimates = 0;
-    for (auto _ : state) {
-        engine_reset(e, n);
-        engine_reset_position(e, sr);
-        double worst = 0;
-        for (size_t b = 0; b < blocks; b++) {
-            const float *in = audio.data() + b * static_cast<size_t>(n);
-            const auto t0 = std::chrono::steady_clock::now();
-            const block_start s = engine_begin_block(e, in, n);
-            if (s.analysis)
-                benchmark::DoNotOptimize(engine_analyse(e, n, s.clipped));
-            else
-                benchmark::DoNotOptimize(engine_decide(e, s.energy));
-            dsp::pluck_estimate est;
-            estimates += engine_position(e, n, s.analysis, est);
-            const double took =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-            worst = std::max(worst, took);
-            fastest[b] = std::min(fastest[b], took);
-        }
-        state.SetIterationTime(worst);
-    }
+    note_counter sink;
+    bench::time_slowest_block(
+        state, audio.size() / static_cast<size_t>(n), static_cast<double>(n) / sr,
+        [&] {
+            engine_reset(e, n);
+            engine_reset_position(e, sr);
+        },
+        [&](size_t b) {
+            const int before = sink.notes;
+            engine_run_block(e, audio.data() + b * static_cast<size_t>(n), n, sink);
+            return sink.notes - before;
+        });
     engine_release(e);
-    state.counters["block_seconds"] = static_cast<double>(n) / sr;
-    state.counters["worst_block_us"] = *std::max_element(fastest.begin(), fastest.end()) * 1e6;
-    state.counters["estimates_per_note"] =
-        static_cast<double>(estimates) / static_cast<double>(state.iterations());
 }
 
 const bool registered = [] {

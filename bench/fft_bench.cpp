@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/fft.h"
+#include "fft_workspace_for_tests.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ void ours(benchmark::State &state, int n) {
     std::copy(x.re.begin(), x.re.end(), a.in_re);
     std::copy(x.im.begin(), x.im.end(), a.in_im);
     for (auto _ : state) {
-        dsp::fft_transform(n, a.in_re, a.in_im, a.out_re, a.out_im);
+        dsp::fft_transform(signals::test_workspace(), n, a.in_re, a.in_im, a.out_re, a.out_im);
         benchmark::DoNotOptimize(a.out_re);
         benchmark::DoNotOptimize(a.out_im);
         benchmark::ClobberMemory();
@@ -49,7 +50,8 @@ void ours_in_vectors(benchmark::State &state, int n) {
     const Input x = random_input(n);
     std::vector<double> out_re(x.re.size()), out_im(x.re.size());
     for (auto _ : state) {
-        dsp::fft_transform(n, x.re.data(), x.im.data(), out_re.data(), out_im.data());
+        dsp::fft_transform(signals::test_workspace(), n, x.re.data(), x.im.data(), out_re.data(),
+                           out_im.data());
         benchmark::DoNotOptimize(out_re.data());
         benchmark::DoNotOptimize(out_im.data());
         benchmark::ClobberMemory();

@@ -4,11 +4,6 @@
 // library calls) is warm there.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "process.h"
+
 #include "pd_host.h"
 #include "signals.h"
 
 extern "C" void attackscope_tilde_setup(void);
-extern char **environ;
-
 namespace {
 
 constexpr int sr = 44100;
@@ -34,33 +29,10 @@ struct FirstBlocks {
 
 FirstBlocks spawn_child(int n) {
     FirstBlocks result;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    std::string self = "/proc/self/exe", arg = child_flag + std::to_string(n);
-    char *argv[] = {self.data(), arg.data(), nullptr};
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (spawned != 0) {
-        close(fds[0]);
-        return result;
-    }
-    char text[128] = {};
-    size_t got = 0;
-    for (ssize_t r;
-         got + 1 < sizeof text && (r = read(fds[0], text + got, sizeof text - 1 - got)) > 0;)
-        got += static_cast<size_t>(r);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-                std::sscanf(text, "%lf %lf %lf", &result.gate_ns, &result.analysis_ns,
-                            &result.again_ns) == 3;
+    const test_process::process_result r =
+        test_process::run({"/proc/self/exe", child_flag + std::to_string(n)});
+    result.ok = r.status == 0 && std::sscanf(r.out.c_str(), "%lf %lf %lf", &result.gate_ns,
+                                             &result.analysis_ns, &result.again_ns) == 3;
     return result;
 }
 

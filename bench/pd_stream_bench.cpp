@@ -5,12 +5,6 @@
 // stream, which the ratio table subtracts from the other two.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -18,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-extern char **environ;
+#include "process.h"
 
 namespace {
 
@@ -31,51 +25,15 @@ struct PdRun {
 };
 
 PdRun run_pd(const std::string &patch) {
-    PdRun run;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        run.error = std::string("pipe: ") + std::strerror(errno);
-        return run;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
     const std::string path = std::string(PATCH_DIR) + "/" + patch;
-    std::vector<std::string> args = {PD_EXECUTABLE, "-nogui", "-noaudio", "-batch",
-                                     "-stderr",     "-path",  PLUGIN_DIR, "-path",
-                                     STREAM_DIR,    "-open",  path};
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, PD_EXECUTABLE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (spawned != 0) {
-        close(fds[0]);
-        run.error = std::string("cannot start " PD_EXECUTABLE ": ") + std::strerror(spawned);
-        return run;
-    }
-    // Read until pd exits, so that a chatty run cannot block on a full pipe.
-    char buf[4096];
-    for (ssize_t got; (got = read(fds[0], buf, sizeof buf)) != 0;) {
-        if (got > 0)
-            run.output.append(buf, static_cast<size_t>(got));
-        else if (errno != EINTR)
-            break;
-    }
-    close(fds[0]);
-    int status = 0;
-    rusage usage{};
-    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    run.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        run.error = "pd did not exit with status 0";
+    const test_process::process_result r =
+        test_process::run({PD_EXECUTABLE, "-nrt", "-nogui", "-noaudio", "-batch", "-stderr",
+                           "-path", PLUGIN_DIR, "-path", STREAM_DIR, "-open", path});
+    PdRun run;
+    run.output = r.out + r.err;
+    run.cpu_seconds = r.cpu_seconds;
+    if (r.status != 0)
+        run.error = "pd did not exit with status 0: " + r.err.substr(0, 200);
     return run;
 }
 

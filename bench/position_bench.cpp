@@ -3,22 +3,19 @@
 // the largest transform and the most partials) and for typical notes.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <vector>
 
-#include "position/pluck_position.h"
 #include "plucked_string.h"
+#include "position/pluck_position.h"
+#include "slowest_block.h"
 
 namespace {
 
 constexpr int sr = 44100;
 
-// Each iteration plays one note through a prepared tracker, the onset given in the block where
-// the pull begins and the block after it busy (as the object's analysis block is); the time
-// reported is the slowest single block's push() + advance() of the iteration. The counter
-// worst_block_us is the figure that does not depend on the machine's other load: each block's
-// fastest time over all iterations (its own cost), then the slowest block.
+// Each pass plays one note through a prepared tracker, the onset given in the block where the
+// pull begins and the block after it busy (as the object's analysis block is); a block's time is
+// its push() + advance(), the figure the slowest block (slowest_block.h).
 void tracker_note(benchmark::State &state, int n, double f0, bool velocity) {
     signals::string_pluck p;
     p.f0 = f0;
@@ -33,32 +30,16 @@ void tracker_note(benchmark::State &state, int n, double f0, bool velocity) {
     const size_t onset_block = static_cast<size_t>(lead / n);
     dsp::pluck_tracker tracker;
     tracker.prepare(sr, n);
-    const size_t blocks = audio.size() / static_cast<size_t>(n);
-    std::vector<double> fastest(blocks, 1e9);
-    int results = 0;
-    for (auto _ : state) {
-        tracker.reset();
-        double worst = 0.0;
-        for (size_t b = 0; b < blocks; b++) {
-            const float *in = audio.data() + b * static_cast<size_t>(n);
+    bench::time_slowest_block(
+        state, audio.size() / static_cast<size_t>(n), static_cast<double>(n) / sr,
+        [&] { tracker.reset(); },
+        [&](size_t b) {
             dsp::pluck_estimate e;
-            const auto t0 = std::chrono::steady_clock::now();
-            tracker.push(in, n);
+            tracker.push(audio.data() + b * static_cast<size_t>(n), n);
             if (b == onset_block)
                 tracker.onset();
-            const bool got = tracker.advance(n, b != onset_block + 1, e);
-            const auto t1 = std::chrono::steady_clock::now();
-            results += got;
-            const double took = std::chrono::duration<double>(t1 - t0).count();
-            worst = std::max(worst, took);
-            fastest[b] = std::min(fastest[b], took);
-        }
-        state.SetIterationTime(worst);
-    }
-    state.counters["block_seconds"] = static_cast<double>(n) / sr;
-    state.counters["worst_block_us"] = *std::max_element(fastest.begin(), fastest.end()) * 1e6;
-    state.counters["estimates_per_note"] =
-        static_cast<double>(results) / static_cast<double>(state.iterations());
+            return tracker.advance(n, b != onset_block + 1, e) ? 1 : 0;
+        });
 }
 
 const bool registered = [] {

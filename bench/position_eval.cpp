@@ -13,8 +13,8 @@
 
 #include "attackscope.h"
 #include "pd_host.h"
-#include "position/pluck_position.h"
 #include "plucked_string.h"
+#include "position/pluck_position.h"
 #include "signals.h"
 
 extern "C" void attackscope_tilde_setup(void);

@@ -25,11 +25,12 @@
 #include <vector>
 
 #include "attackscope.h"
-#include "engine/block_sizes.h"
 #include "byte_reader.h"
+#include "engine/block_sizes.h"
 #include "failing_alloc.h"
 #include "invariant.h"
 #include "pd_host.h"
+#include "reference_gate.h"
 #include "signals.h"
 
 extern "C" void attackscope_tilde_setup(void);
@@ -159,31 +160,21 @@ void chain_build(Harness &h, int n, float rate) {
 // that x_filtersel selects (by its integer part; below 0 set 0, above 2 set 2, NaN set 1),
 // restarted from silence, as a plain sum of squares times 100.
 float reference_energy(const float *in, int n, float filtersel) {
-    static const double sets[3][5] = {{0.3221, -0.643, 0.3221, -0.0894, 0.2125},
-                                      {0.5202, -1.0399, 0.5202, -0.7894, 0.3151},
-                                      {0.7295, -1.4588, 0.7295, -1.3966, 0.5549}};
     const double t = std::trunc(static_cast<double>(filtersel));
-    const double *c = sets[t <= 0 ? 0 : t >= 2 ? 2 : 1];
-    double z1 = 0, z2 = 0, energy = 0;
-    for (int i = 0; i < n; i++) {
-        const double d = (static_cast<double>(in[i]) - c[3] * z1) - c[4] * z2;
-        const double y = (c[0] * d + c[1] * z1) + c[2] * z2;
-        z2 = z1;
-        z1 = d;
-        energy += y * y;
-    }
-    return static_cast<float>(energy * 100.0);
+    const int set = t <= 0 ? 0 : t >= 2 ? 2 : 1;
+    return static_cast<float>(signals::reference_energy(in, static_cast<size_t>(n), set) * 100.0);
 }
 
 // Runs one block of h.n samples and checks everything the block may and may not do.
 void checked_block(Harness &h, const float *in) {
     pdhost::Object &obj = *h.obj;
     const int n = h.n;
-    const float twovalued = h.x()->x_twovalued;
+    const float twovalued = h.x()->x_params.x_twovalued;
     // Without arrays, or above the limit, the object idles; otherwise state 0 makes a gate block.
     const bool idle = h.x()->x_storage == nullptr || n > 2048;
     const bool gate = !idle && h.x()->x_state == 0;
-    const float expected_energy = gate ? reference_energy(in, n, h.x()->x_filtersel) : 0.0f;
+    const float expected_energy =
+        gate ? reference_energy(in, n, h.x()->x_params.x_filtersel) : 0.0f;
     const size_t lines = pdhost::console().size();
 
     const bool armed = h.arm();

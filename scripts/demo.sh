@@ -6,4 +6,4 @@ scripts/install-deps.sh build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release
 cd demo
-exec pd -nogui -noaudio -batch -stderr -path ../build/release/pd -open demo.pd
+exec pd -nrt -nogui -noaudio -batch -stderr -path ../build/release/pd -open demo.pd

@@ -14,12 +14,12 @@ esac
 scripts/install-deps.sh test
 CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DATTACKSCOPE_FUZZ=ON \
     -DATTACKSCOPE_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/fuzz -j2 --target fuzz_object fuzz_dsp
+cmake --build build/fuzz -j2 --target fuzz_object fuzz_dsp fuzz_position
 
 # Longest inputs: a few hundred operations for the object, one routine call for the dsp target.
-declare -A max_len=([object]=2048 [dsp]=4096)
+declare -A max_len=([object]=2048 [dsp]=4096 [position]=2048)
 status=0
-for target in object dsp; do
+for target in object dsp position; do
     work=build/fuzz/work/$target
     artifacts=build/fuzz/artifacts
     rm -rf "$work"

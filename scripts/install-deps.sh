@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those missing.
-#   install-deps.sh [build|test|bench|plot|gui|screenshot|arm64]...   (default: build)
+#   install-deps.sh [build|test|bench|plot|gui|screenshot|arm64|windows]...   (default: build)
 # gui: a virtual X server, Pd's GUI and Debian's default font, for the layout test of the help
 # patches; screenshot: those and ImageMagick, for the help patches' pictures.
 # arm64: the cross compiler, qemu-user, and Debian's arm64 pd with the arm64 libraries it runs on
@@ -20,6 +20,9 @@ screenshot=("${gui[@]}" imagemagick)
 arm64=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libc6:arm64 libstdc++6:arm64
     libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64)
 arm64_pd_root=build/arm64-pd/root
+# windows: the cross compiler and its binutils (dlltool, objdump), Wine to run the build's tools and
+# tests, and file(1) for the package check.
+windows=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 file)
 
 wanted=()
 with_arm64=false
@@ -32,6 +35,7 @@ for group in "${@:-build}"; do
     plot) wanted+=("${plot[@]}") ;;
     gui) wanted+=("${gui[@]}") ;;
     screenshot) wanted+=("${screenshot[@]}") ;;
+    windows) wanted+=("${windows[@]}") ;;
     *) echo "unknown group: $group" >&2; exit 2 ;;
     esac
 done

@@ -18,15 +18,15 @@
 //
 // The paths, and why each exists:
 //   - radices 2, 3, 4, 5, 8 and 10 have dedicated butterflies (fft_butterflies.h); any other
-//     radix (an odd prime from 7 up) uses the general butterfly on the static work vector with a
+//     radix (an odd prime from 7 up) uses the general butterfly on the workspace's vector with a
 //     table of the R-th roots of unity, as slow as it is rare;
 //   - the dedicated stages run eight neighbouring positions side by side
 //     (fft_lanes), compiled for each vector unit (simd_level.h): the late stages of power-of-two
 //     lengths otherwise evict their own cache lines; every unit gives the same bits;
 //   - when stage 1 has radix 4 or 8 and the last radix is a multiple of eight, the reordering and
 //     stage 1 are one pass (stage 1 rotates nothing);
-//   - lengths up to 8192 keep their rotations from call to call (the rotation cache): the
-//     capture's length changes only with the block size.
+//   - lengths up to 8192 keep their rotations from call to call in the caller's workspace (the
+//     rotation cache): the capture's length changes only with the block size.
 // Every result is bit-exact with the plain transform in tests/dsp/fft_reference.cpp, which
 // follows the same operations in the same order.
 #include "dsp/fft.h"
@@ -42,16 +42,14 @@ namespace {
 
 using namespace fft_parts;
 
-constexpr int pair_table_size = (maxPrimeFactor + 1) / 2;
-constexpr int max_dedicated_radix = 10;
+constexpr int max_dedicated_radix = fft_workspace::max_dedicated_radix;
+constexpr int rotation_chunk = fft_workspace::rotation_chunk;
 
-// Work storage shared by every call: nothing here carries from one call to the next.
-double fft_work_re[maxPrimeFactor], fft_work_im[maxPrimeFactor];
-double fft_root_re[maxPrimeFactor], fft_root_im[maxPrimeFactor];
-double fft_rot_re[maxPrimeFactor], fft_rot_im[maxPrimeFactor];
-double fft_sum_re[pair_table_size], fft_dif_im[pair_table_size];
-double fft_dif_re[pair_table_size], fft_sum_im[pair_table_size];
-double pi;
+// Computed once, in a thread-safe way, and only read after.
+double fft_pi() {
+    static const double pi = 4 * std::atan(1.0);
+    return pi;
+}
 
 // Output position p, written in the stages' mixed radix (digit j has weight span[j]), reads input
 // q = sum of digit_j * rest[j]. Digit 1 is contiguous in p and the last digit contiguous in q, so
@@ -107,8 +105,9 @@ void fft_reorder_input(int N, const fft_stages &st, const double *in_re, const d
     }
 }
 
-void fft_make_roots(int R) {
-    const double w = 2 * pi / R;
+void fft_make_roots(fft_workspace &ws, int R) {
+    double *fft_root_re = ws.root_re, *fft_root_im = ws.root_im;
+    const double w = 2 * fft_pi() / R;
     fft_root_re[0] = 1;
     fft_root_im[0] = 0;
     fft_root_re[1] = std::cos(w);
@@ -121,9 +120,12 @@ void fft_make_roots(int R) {
 
 // Odd prime radix on the work vector: outputs j and R - j share the sums and differences of
 // inputs j and R - j. R = 1 (N = 1) does nothing.
-void fft_butterfly_general(int R) {
+void fft_butterfly_general(fft_workspace &ws, int R) {
     const int h = (R + 1) / 2;
-    double *z_re = fft_work_re, *z_im = fft_work_im;
+    double *z_re = ws.work_re, *z_im = ws.work_im;
+    double *fft_sum_re = ws.sum_re, *fft_sum_im = ws.sum_im;
+    double *fft_dif_re = ws.dif_re, *fft_dif_im = ws.dif_im;
+    const double *fft_root_re = ws.root_re, *fft_root_im = ws.root_im;
     for (int j = 1; j < h; j++) {
         fft_sum_re[j] = z_re[j] + z_re[R - j];
         fft_dif_im[j] = z_im[j] - z_im[R - j];
@@ -404,49 +406,39 @@ fft_first_kernel fft_first_kernel_for(const fft_stages &st, simd_level level) {
 // Rotations of every dedicated stage of one length, kept from call to call: the transform of a
 // capture runs twice per event, and the capture length changes only with the block size. They
 // are made by exactly the running rotation and powers a stage would compute, in the same order.
-constexpr int rotation_cache_max = 8192;
-struct fft_rotation_cache {
-    int N = 0;
-    int offset[stage_table_size];
-    double re[rotation_cache_max], im[rotation_cache_max];
-};
-fft_rotation_cache rotation_cache;
-
-// Longer transforms make their rotations a bounded chunk of positions at a time.
-constexpr int rotation_chunk = 256;
-double chunk_rot_re[(max_dedicated_radix - 1) * rotation_chunk];
-double chunk_rot_im[(max_dedicated_radix - 1) * rotation_chunk];
-
 fft_turn fft_stage_turn(int S, int R) {
-    const double omega = 2 * pi / (S * R);
+    const double omega = 2 * fft_pi() / (S * R);
     return fft_turn{std::cos(omega), -std::sin(omega)};
 }
 
 // Fills the cache for N, if N fits; the rows of a stage of S positions and radix R take
 // S * (R - 1) entries, N - 1 over all stages.
-bool fft_cache_rotations(int N, const fft_stages &st) {
-    if (N > rotation_cache_max)
+bool fft_cache_rotations(fft_workspace &ws, int N, const fft_stages &st) {
+    if (N > fft_rotation_cache_max)
         return false;
-    if (rotation_cache.N == N)
+    if (ws.cached_length == N)
         return true;
     int used = 0;
     for (int i = 1; i <= st.count; i++) {
         const int S = st.span[i], R = st.radix[i];
-        rotation_cache.offset[i] = used;
+        ws.cached_offset[i] = used;
         if (R <= max_dedicated_radix) {
             fft_turn turn = fft_stage_turn(S, R);
-            fft_fill_rotations(R, turn, S, S, rotation_cache.re + used, rotation_cache.im + used);
+            fft_fill_rotations(R, turn, S, S, ws.cached_re + used, ws.cached_im + used);
         }
         used += S * (R - 1);
     }
-    rotation_cache.N = N;
+    ws.cached_length = N;
     return true;
 }
 
-// A stage of any other radix (an odd prime from 7 up, or 1), through the static work vector.
-void fft_run_general_stage(int S, int R, int M, fft_turn turn, double *y_re, double *y_im) {
+// A stage of any other radix (an odd prime from 7 up, or 1), through the workspace's vector.
+void fft_run_general_stage(fft_workspace &ws, int S, int R, int M, fft_turn turn, double *y_re,
+                           double *y_im) {
+    double *fft_work_re = ws.work_re, *fft_work_im = ws.work_im;
+    double *fft_rot_re = ws.rot_re, *fft_rot_im = ws.rot_im;
     // Only this butterfly reads the root table, so only its stages build it.
-    fft_make_roots(R);
+    fft_make_roots(ws, R);
     const int stride = S * R;
     for (int d = 0; d < S; d++) {
         if (S > 1) {
@@ -467,7 +459,7 @@ void fft_run_general_stage(int S, int R, int M, fft_turn turn, double *y_re, dou
                     fft_work_im[b] = im;
                 }
             }
-            fft_butterfly_general(R);
+            fft_butterfly_general(ws, R);
             for (int b = 0; b < R; b++) {
                 x_re[b * S] = fft_work_re[b];
                 x_im[b * S] = fft_work_im[b];
@@ -478,11 +470,13 @@ void fft_run_general_stage(int S, int R, int M, fft_turn turn, double *y_re, dou
 
 // S: product of the earlier stages' radices; R: this stage's radix; M: groups (N / (S * R)).
 // cached: this stage's rotations, or null to make them here.
-void fft_run_stage(simd_level level, int S, int R, int M, const double *cached_re,
-                   const double *cached_im, double *y_re, double *y_im) {
+void fft_run_stage(simd_level level, fft_workspace &ws, int S, int R, int M,
+                   const double *cached_re, const double *cached_im, double *y_re, double *y_im) {
     const fft_fixed_kernel kernel = fft_fixed_kernel_for(R, level);
     if (kernel == nullptr)
-        return fft_run_general_stage(S, R, M, fft_stage_turn(S, R), y_re, y_im);
+        return fft_run_general_stage(ws, S, R, M, fft_stage_turn(S, R), y_re, y_im);
+    // Without cached rotations they are made a bounded chunk of positions at a time.
+    double *chunk_rot_re = ws.chunk_re, *chunk_rot_im = ws.chunk_im;
     if (cached_re != nullptr)
         return kernel(S, M, cached_re, cached_im, S, 0, S, y_re, y_im);
     fft_turn turn = fft_stage_turn(S, R);
@@ -495,14 +489,13 @@ void fft_run_stage(simd_level level, int S, int R, int M, const double *cached_r
 
 } // namespace
 
-void fft_transform_on(simd_level level, int N, const double *in_re, const double *in_im,
-                      double *out_re, double *out_im) {
+void fft_transform_on(simd_level level, fft_workspace &ws, int N, const double *in_re,
+                      const double *in_im, double *out_re, double *out_im) {
     if (N < 1)
         return;
-    pi = 4 * std::atan(1.0);
     fft_stages st;
     fft_plan_stages(N, st);
-    const bool cached = fft_cache_rotations(N, st);
+    const bool cached = fft_cache_rotations(ws, N, st);
     int first_stage = 1;
     if (const fft_first_kernel first = fft_first_kernel_for(st, level)) {
         first(N, st, in_re, in_im, out_re, out_im);
@@ -511,16 +504,16 @@ void fft_transform_on(simd_level level, int N, const double *in_re, const double
         fft_reorder_input(N, st, in_re, in_im, out_re, out_im);
     }
     for (int i = first_stage; i <= st.count; i++) {
-        const int at = cached ? rotation_cache.offset[i] : 0;
-        fft_run_stage(level, st.span[i], st.radix[i], st.rest[i],
-                      cached ? rotation_cache.re + at : nullptr,
-                      cached ? rotation_cache.im + at : nullptr, out_re, out_im);
+        const int at = cached ? ws.cached_offset[i] : 0;
+        fft_run_stage(level, ws, st.span[i], st.radix[i], st.rest[i],
+                      cached ? ws.cached_re + at : nullptr, cached ? ws.cached_im + at : nullptr,
+                      out_re, out_im);
     }
 }
 
-void fft_transform(int N, const double *in_re, const double *in_im, double *out_re,
-                   double *out_im) {
-    fft_transform_on(simd_level_available(), N, in_re, in_im, out_re, out_im);
+void fft_transform(fft_workspace &ws, int N, const double *in_re, const double *in_im,
+                   double *out_re, double *out_im) {
+    fft_transform_on(simd_level_available(), ws, N, in_re, in_im, out_re, out_im);
 }
 
 fft_arrays fft_arrays_in(double *block, int N) {

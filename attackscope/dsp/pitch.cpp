@@ -7,7 +7,7 @@
 
 namespace dsp {
 
-double estimate_pitch(const double *samples, int sr, int N, double *work) {
+double estimate_pitch(const double *samples, int sr, int N, double *work, fft_workspace &ws) {
     constexpr double no_pitch = std::numeric_limits<double>::infinity();
     const int lo = pitch_lag_below(sr);
     const int width = pitch_lag_count(sr);
@@ -28,13 +28,13 @@ double estimate_pitch(const double *samples, int sr, int N, double *work) {
         in_re[i] = samples[i];
         in_im[i] = 0;
     }
-    fft_transform(N, in_re, in_im, out_re, out_im);
+    fft_transform(ws, N, in_re, in_im, out_re, out_im);
     for (std::size_t i = 0; i < n; i++) {
         in_re[i] = out_re[i] * out_re[i] + out_im[i] * out_im[i];
         in_im[i] = 0;
     }
     // r = out_re is N times the circular autocorrelation; the scale changes neither search.
-    fft_transform(N, in_re, in_im, out_re, out_im);
+    fft_transform(ws, N, in_re, in_im, out_re, out_im);
     const double *r = out_re;
 
     const int pos = argmax_index(r + lo + 1, width);

@@ -35,10 +35,10 @@ constexpr int pitch_lag_count(int sr) {
 // below the search to refine with), a period of 0 samples or less (possible only below 6900 Hz),
 // and lengths the transform cannot take (a prime factor above 1024; four blocks of a power-of-two
 // length never have one).
-// Reads samples only; the caller owns them. work holds pitch_work_size(N) doubles of scratch,
-// owned by the caller. Allocates nothing; runs on the audio thread but is not re-entrant (the
-// transform uses static storage).
-double estimate_pitch(const double *samples, int sr, int N, double *work);
+// Reads samples only; the caller owns them. work holds pitch_work_size(N) doubles of scratch and
+// ws is the transforms' workspace, both owned by the caller. Allocates nothing and may run on the
+// audio thread; calls with their own work and ws may run at once in any threads.
+double estimate_pitch(const double *samples, int sr, int N, double *work, fft_workspace &ws);
 
 // Doubles of scratch estimate_pitch needs for N samples: the four arrays of its transforms.
 constexpr std::size_t pitch_work_size(int N) {

@@ -2,18 +2,19 @@
 
 #include <cstring>
 
-#include "engine/attack_shape.h"
-#include "engine/inlet_value.h"
 #include "dsp/numeric.h"
 #include "dsp/pitch.h"
+#include "engine/attack_shape.h"
+#include "engine/inlet_value.h"
 
 event_outcome analyse_event(attackscope_engine &e, int n, int clipped) {
-    e.x_holdoff = truncated_int(e.x_holdblocks);
+    e.x_holdoff = truncated_int(e.x_params.x_holdblocks);
     const size_t block = static_cast<size_t>(n);
     for (size_t k = 0; k < 4; k++) // oldest first: the onset block is the third quarter
         std::memcpy(e.x_capture + k * block, e.x_hist[3 - k], block * sizeof(double));
     // The reset sized the scratch for the transforms of a whole capture of the largest block.
-    return finish_event(e, n, clipped, dsp::estimate_pitch(e.x_capture, e.x_sr, 4 * n, e.x_work));
+    return finish_event(e, n, clipped,
+                        dsp::estimate_pitch(e.x_capture, e.x_sr, 4 * n, e.x_work, *e.x_fft));
 }
 
 event_outcome finish_event(attackscope_engine &e, int n, int clipped, double f0) {
@@ -45,7 +46,8 @@ event_outcome finish_event(attackscope_engine &e, int n, int clipped, double f0)
 
     attack::analysis_filter(capture, e.x_capfilt, count);
     attack::envelope(e.x_capfilt, p, envelope);
-    const int w = attack::attack_window(envelope, p.windows, static_cast<double>(e.x_peakratio));
+    const int w =
+        attack::attack_window(envelope, p.windows, static_cast<double>(e.x_params.x_peakratio));
     // The peak window ends at most windows * hop <= 3.5 n samples in, or at 2 hop when no window
     // qualifies: inside the capture for any pitch the estimator reports, and kept there for any
     // lower f0 handed in.
@@ -61,6 +63,6 @@ event_outcome finish_event(attackscope_engine &e, int n, int clipped, double f0)
     e.x_lastratio = attack::accepted_ratio(ratio, e.x_lastratio);
     out.what = event_outcome::kind::ratio;
     out.ratio = e.x_lastratio;
-    out.sent = attack::output_value(e.x_lastratio, e.x_twovalued);
+    out.sent = attack::output_value(e.x_lastratio, e.x_params.x_twovalued);
     return out;
 }

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <new>
 
-#include "engine/analysis.h"
 #include "dsp/fft.h"
-#include "engine/gate.h"
 #include "dsp/numeric.h"
 #include "dsp/pitch.h"
+#include "engine/analysis.h"
+#include "engine/gate.h"
 #include "position/pluck_position.h"
 
 namespace {
@@ -51,18 +51,21 @@ bool lay_out_arrays(attackscope_engine &e) {
 }
 
 // The first analysis would otherwise pay, inside its block, for what only a first call costs:
-// the transform's rotations for the capture length, its static storage and the code of the
-// transform and the autocorrelation. Running them once on the silent capture (only scratch is
-// written) does that here. The rotation cache holds one length: several objects at other block
-// sizes make each other's first analysis a little dearer again, never more than this.
+// the transform's rotations for the capture length, and the code of the transform and the
+// autocorrelation. Running them once on the silent capture (only scratch is written) does that
+// here. The rotations live in this engine's workspace: no other object can evict them.
 void warm_up(attackscope_engine &e, int n) {
     if (n < 1 || n > e.x_blockcap)
         return;
-    (void)dsp::estimate_pitch(e.x_capture, e.x_sr, 4 * n, e.x_work);
+    (void)dsp::estimate_pitch(e.x_capture, e.x_sr, 4 * n, e.x_work, *e.x_fft);
     dsp::autocorr_direct(e.x_capture, e.x_work, 64);
 }
 
 } // namespace
+
+void engine_init(attackscope_engine &e) {
+    e.x_blockcap = attackscope_blockcap;
+}
 
 std::size_t engine_storage_bytes() {
     return storage_doubles * sizeof(double);
@@ -70,18 +73,18 @@ std::size_t engine_storage_bytes() {
 
 bool engine_reset(attackscope_engine &e, int n) {
     e.x_blockcap = attackscope_blockcap;
-    e.x_sr = 44100;
-    e.x_onsetratio = 10.0f;
-    e.x_peakratio = 8.0f;
-    e.x_holdblocks = 5.0f;
-    e.x_filtersel = 1.0f;
-    e.x_twovalued = 0.0f;
+    e.x_sr = attackscope_analysis_rate;
+    const float floor = e.x_params.x_floor;
+    e.x_params = attackscope_defaults;
+    e.x_params.x_floor = floor;
     e.x_state = 0;
     e.x_holdoff = 0;
     e.x_ringpos = 0;
     e.x_energy[0] = e.x_energy[1] = e.x_energy[2] = 0.0;
     e.x_lastratio = 0.0;
-    if (!lay_out_arrays(e))
+    if (!e.x_fft)
+        e.x_fft = new (std::nothrow) dsp::fft_workspace();
+    if (!e.x_fft || !lay_out_arrays(e))
         return false;
     warm_up(e, n);
     return true;
@@ -94,14 +97,22 @@ void engine_release(attackscope_engine &e) {
         h = nullptr;
     e.x_filtered = e.x_capture = e.x_capfilt = e.x_work = nullptr;
     e.x_workcap = 0;
+    delete e.x_fft;
+    e.x_fft = nullptr;
     delete e.x_tracker;
     e.x_tracker = nullptr;
 }
 
-bool engine_enable_position(attackscope_engine &e) {
+bool engine_enable_position(attackscope_engine &e, double pickup) {
     if (!e.x_tracker)
         e.x_tracker = new (std::nothrow) dsp::pluck_tracker();
+    if (e.x_tracker)
+        e.x_tracker->set_pickup(pickup_position_valid(pickup) ? pickup : 0.0);
     return e.x_tracker != nullptr;
+}
+
+bool engine_position_busy(const attackscope_engine &e) {
+    return e.x_tracker != nullptr && e.x_tracker->busy();
 }
 
 bool engine_reset_position(attackscope_engine &e, double host_sr) {
@@ -126,7 +137,7 @@ block_start engine_begin_block(attackscope_engine &e, const float *in, int n) {
     if (e.x_holdoff > 0)
         e.x_holdoff--;
     // Chosen before anything is sent: a new selection counts from the next block.
-    const dsp::biquad &c = gate_filter_set(e.x_filtersel);
+    const dsp::biquad &c = gate_filter_set(e.x_params.x_filtersel);
     const prepared_block b = prepare_block(e, in, n, c);
     if (e.x_tracker)
         e.x_tracker->push(in, n);
@@ -150,4 +161,22 @@ event_outcome engine_analyse(attackscope_engine &e, int n, int clipped) {
 
 bool engine_position(attackscope_engine &e, int n, bool analysis_block, dsp::pluck_estimate &out) {
     return e.x_tracker != nullptr && e.x_tracker->advance(n, !analysis_block, out);
+}
+
+void engine_run_block(attackscope_engine &e, const float *in, int n, engine_sink &sink) {
+    if (!engine_ready(e, n))
+        return;
+    const block_start b = engine_begin_block(e, in, n);
+    if (!b.analysis) {
+        // Sent before the decision reads the floor and the factor: a patch that reacts to the
+        // energy by changing them still counts for this block.
+        sink.energy(energy_value(b.energy));
+        if (engine_decide(e, b.energy))
+            sink.onset();
+    } else {
+        sink.event(engine_analyse(e, n, b.clipped));
+    }
+    // Last: a patch reacting to the designed outlets has seen them first.
+    if (dsp::pluck_estimate p{}; engine_position(e, n, b.analysis, p))
+        sink.note(p);
 }

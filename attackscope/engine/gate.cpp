@@ -45,8 +45,8 @@ bool gate_decide(attackscope_engine &e, double energy) {
     const int p = (r + 2) % 3; // the previous gate block
     const int q = (r + 1) % 3; // the gate block before that
     e.x_energy[r] = energy;
-    const double floor = static_cast<double>(e.x_floor / 100.0f);
-    const double k = truncated(e.x_onsetratio);
+    const double floor = static_cast<double>(e.x_params.x_floor / 100.0f);
+    const double k = truncated(e.x_params.x_onsetratio);
     // A non-finite energy (non-finite input) is never an onset, even where an infinity would
     // pass the comparisons.
     const bool onset = std::isfinite(energy) && k * e.x_energy[p] < energy &&

@@ -630,6 +630,8 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     if (!concluded)
         return false;
     out = result;
+    out.other = result.position > 0.0 ? fit_.pickup() : 0.0;
+    out.release_sample = release_;
     return true;
 }
 

@@ -8,16 +8,12 @@
 
 #include "dsp/biquad.h"
 #include "position/comb_fit.h"
+#include "position/pluck_estimate.h"
 #include "position/period_search.h"
 #include "dsp/resumable_fft.h"
 
 namespace dsp {
 
-struct pluck_estimate {
-    double position;   // pluck point as a fraction of the length from the nearer end, in (0, 0.5]
-    double f0;         // fundamental in Hz
-    double confidence; // 0..1: how well the note fits a plucked string (see pluck_tracker)
-};
 
 // How the latest estimate came about, for tests and evaluation.
 struct pluck_details {
@@ -79,6 +75,8 @@ class pluck_tracker {
     void prepare(double sr, int max_block);
     // Forgets the history and any note in progress.
     void reset();
+    // A known pickup position (fraction from the nearer end), or 0 when it is not known.
+    void set_pickup(double g) { known_pickup_ = g; }
     // The block's raw input, in stream order (n <= max_block: a longer block is stored whole,
     // but leaves the history shorter than planned). Non-finite samples are stored as 0.
     void push(const float *in, int n);
@@ -100,6 +98,7 @@ class pluck_tracker {
     }
 
   private:
+    double known_pickup_ = 0.0;
     enum class state {
         idle,
         search,

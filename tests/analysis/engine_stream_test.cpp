@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/engine.h"
@@ -31,33 +32,43 @@ struct Settings {
     float raise_floor_above = 0;
 };
 
+// The test's sink: records what each block reports, and plays the reacting patch.
+class recording_sink final : public engine_sink {
+  public:
+    recording_sink(attackscope_engine &e, const Settings &s) : e_(e), s_(s) {}
+    void energy(float sent) override {
+        out.push_back({block, 'E', std::bit_cast<uint32_t>(sent)});
+        if (s_.raise_floor_above > 0 && sent > s_.raise_floor_above)
+            engine_params(e_).x_floor = sent;
+    }
+    void event(const event_outcome &o) override {
+        if (o.what == event_outcome::kind::ratio)
+            out.push_back({block, 'R', std::bit_cast<uint32_t>(o.sent)});
+        else if (o.what == event_outcome::kind::clip)
+            out.push_back({block, 'C', 0});
+    }
+    std::vector<Event> out;
+    int block = 0;
+
+  private:
+    attackscope_engine &e_;
+    const Settings &s_;
+};
+
 std::vector<Event> through_engine(const std::vector<float> &audio, int n, const Settings &s) {
     attackscope_engine e{};
     EXPECT_TRUE(engine_reset(e, n));
-    e.x_onsetratio = s.onset_factor;
-    e.x_floor = s.floor;
-    e.x_holdblocks = s.holdblocks;
-    e.x_filtersel = s.filtersel;
-    e.x_twovalued = s.twovalued;
-    std::vector<Event> out;
-    for (int b = 0; (b + 1) * n <= static_cast<int>(audio.size()); b++) {
-        const block_start start = engine_begin_block(e, audio.data() + b * n, n);
-        if (!start.analysis) {
-            const float sent = energy_value(start.energy);
-            out.push_back({b, 'E', std::bit_cast<uint32_t>(sent)});
-            if (s.raise_floor_above > 0 && sent > s.raise_floor_above)
-                e.x_floor = sent;
-            engine_decide(e, start.energy);
-            continue;
-        }
-        const event_outcome o = engine_analyse(e, n, start.clipped);
-        if (o.what == event_outcome::kind::ratio)
-            out.push_back({b, 'R', std::bit_cast<uint32_t>(o.sent)});
-        else if (o.what == event_outcome::kind::clip)
-            out.push_back({b, 'C', 0});
-    }
+    attackscope_params &p = engine_params(e);
+    p.x_onsetratio = s.onset_factor;
+    p.x_floor = s.floor;
+    p.x_holdblocks = s.holdblocks;
+    p.x_filtersel = s.filtersel;
+    p.x_twovalued = s.twovalued;
+    recording_sink sink(e, s);
+    for (; (sink.block + 1) * n <= static_cast<int>(audio.size()); sink.block++)
+        engine_run_block(e, audio.data() + sink.block * n, n, sink);
     engine_release(e);
-    return out;
+    return sink.out;
 }
 
 std::vector<Event> through_object(const std::vector<float> &audio, int n, const Settings &s) {
@@ -132,5 +143,22 @@ TEST_P(EngineStream, SameEventsAsTheObjectBitForBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BlockSizes, EngineStream, ::testing::Values(1, 64, 373, 1000, 2048));
+
+// Engines share nothing: run side by side in threads, at different block sizes (so different
+// transform lengths and rotations), each gives exactly what it gives alone.
+TEST(EngineThreads, EnginesInThreadsGiveWhatEachGivesAlone) {
+    const auto audio = mixed_stream();
+    const int sizes[] = {2048, 512, 1024, 2048};
+    std::vector<std::vector<Event>> alone, together(std::size(sizes));
+    for (const int n : sizes)
+        alone.push_back(through_engine(audio, n, Settings{}));
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < std::size(sizes); i++)
+        threads.emplace_back([&, i] { together[i] = through_engine(audio, sizes[i], Settings{}); });
+    for (std::thread &t : threads)
+        t.join();
+    for (size_t i = 0; i < std::size(sizes); i++)
+        EXPECT_EQ(together[i], alone[i]) << "block size " << sizes[i];
+}
 
 } // namespace

@@ -186,7 +186,7 @@ TEST_F(EventAnalysis, RatioOutsideTheRangeFallsBackAndTwoValuedQuantises) {
     EXPECT_EQ(ratios()[1], static_cast<float>(first * 240.0));
 
     load(2048, cap);
-    e.x_twovalued = 1.0f;
+    e.x_params.x_twovalued = 1.0f;
     finish(2048, 0, 196.0);
     EXPECT_EQ(ratios().back(), first < 0.25 ? 0.0f : 24000.0f);
     EXPECT_EQ(x()->x_lastratio, first); // the unquantised ratio is kept

@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 run() { # name pd-command plugin-dir
     mkdir -p "$work/$1"
     cp "$here/stream_values.pd" "$host_plugins/plucks.wav" "$work/$1/"
-    (cd "$work/$1" && timeout 300 $2 -nogui -noaudio -batch -stderr -path "$3" \
+    (cd "$work/$1" && timeout 300 $2 -nrt -nogui -noaudio -batch -stderr -path "$3" \
         -open stream_values.pd) 2>&1 | grep -v -E '^verbose\(|^$' >"$work/$1.out"
 }
 run host "${HOST_PD:-pd}" "$host_plugins"

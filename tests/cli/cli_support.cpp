@@ -1,10 +1,6 @@
 #include "cli_support.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -13,17 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
-extern char **environ;
-
 namespace cli_test {
 namespace {
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct scratch_dirs {
     std::vector<std::string> made;
@@ -45,48 +32,6 @@ std::string scratch_dir() {
         throw std::runtime_error("mkdtemp failed");
     dirs.made.push_back(pattern);
     return pattern;
-}
-
-process_result run(const std::vector<std::string> &argv, const std::string &dir,
-                   const std::vector<std::string> &env) {
-    static const std::string outputs = scratch_dir();
-    const std::string out_path = outputs + "/out", err_path = outputs + "/err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    if (!dir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    std::vector<char *> args;
-    std::vector<std::string> copy = argv;
-    for (std::string &a : copy)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    std::vector<std::string> env_copy = env;
-    std::vector<char *> envp;
-    for (char **e = environ; *e; e++)
-        envp.push_back(*e);
-    for (std::string &e : env_copy)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    process_result r;
-    if (spawned != 0) {
-        r.err = "cannot start " + argv[0];
-        return r;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = slurp(out_path);
-    r.err = slurp(err_path);
-    return r;
 }
 
 process_result attackscope(const std::vector<std::string> &args) {

@@ -5,17 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "process.h"
+
 namespace cli_test {
 
-struct process_result {
-    int status = -1; // exit status; 128 + signal when killed
-    std::string out, err;
-};
-
-// Runs argv[0] with argv (no shell), stdin from /dev/null, in directory dir (when not empty),
-// with this process's environment plus `env` ("NAME=value" entries).
-process_result run(const std::vector<std::string> &argv, const std::string &dir = {},
-                   const std::vector<std::string> &env = {});
+using test_process::process_result;
+using test_process::run;
 
 // Runs the attackscope binary under test with these arguments.
 process_result attackscope(const std::vector<std::string> &args);

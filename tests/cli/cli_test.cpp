@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -330,43 +331,100 @@ TEST_F(Cli, RowsComeInTheOrderOfTheArgumentsWhateverTheJobs) {
     }
 }
 
-TEST_F(Cli, PositionColumnsGiveEachNoteItsEstimate) {
+// JSON lines as CSV rows read: every field as text, null as empty.
+std::vector<std::map<std::string, std::string>> json_rows(const std::string &text) {
+    std::vector<std::map<std::string, std::string>> rows;
+    for (const auto &line : cli_test::lines(text)) {
+        std::map<std::string, std::string> row;
+        const auto parsed = nlohmann::json::parse(line);
+        for (const auto &[key, value] : parsed.items()) {
+            if (value.is_null())
+                row[key] = "";
+            else if (value.is_string())
+                row[key] = value.get<std::string>();
+            else
+                row[key] = value.dump();
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST_F(Cli, PositionGivesOneNoteRowPerNoteInTimeOrder) {
     // Three plucked strings, the last so close to the end that its estimate needs the silence
     // played after the file.
     const double betas[] = {0.18, 0.3, 0.42};
     std::vector<float> audio;
+    std::vector<double> starts;
     for (int i = 0; i < 3; i++) {
         signals::string_pluck p;
         p.f0 = 110.0 * (i + 1);
         p.position = betas[i];
         p.seconds = i < 2 ? 0.6 : 0.12;
         const auto note = signals::render_string(p, 4410);
+        starts.push_back(static_cast<double>(audio.size() + 4410) / signals::rate);
         audio.insert(audio.end(), note.samples.begin(), note.samples.end());
     }
     cli_test::write_sound(path("strings.wav"), audio, signals::rate);
-    const auto r = attackscope({"--position", path("strings.wav")});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(cli_test::lines(r.out).at(0),
-              std::string(header) + ",position,position_f0,confidence");
-    std::vector<double> positions;
-    for (const auto &row : csv_rows(r.out)) {
-        ASSERT_FALSE(row.at("position").empty()) << "block " << row.at("onset_block");
-        const double pos = std::stod(row.at("position"));
-        if (positions.empty() || pos != positions.back())
-            positions.push_back(pos);
-        const double confidence = std::stod(row.at("confidence"));
-        EXPECT_GT(confidence, 0.3);
-        EXPECT_LE(confidence, 1.0);
+    for (const char *format : {"csv", "jsonl"}) {
+        const auto r = attackscope({"--position", "--format", format, path("strings.wav")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<std::map<std::string, std::string>> rows;
+        if (std::string(format) == "csv") {
+            EXPECT_EQ(cli_test::lines(r.out).at(0),
+                      std::string(header) + ",position,position_f0,confidence,other_comb");
+            rows = csv_rows(r.out);
+        } else {
+            rows = json_rows(r.out);
+        }
+        std::vector<double> positions, onsets;
+        double last_onset = -1.0;
+        for (const auto &row : rows) {
+            const double onset = std::stod(row.at("onset_s"));
+            EXPECT_GE(onset, last_onset) << format;
+            last_onset = onset;
+            if (row.at("outcome") != "note") {
+                EXPECT_TRUE(row.at("position").empty()) << format;
+                continue;
+            }
+            positions.push_back(std::stod(row.at("position")));
+            onsets.push_back(onset);
+            EXPECT_EQ(std::stoll(row.at("onset_block")),
+                      static_cast<long long>(onset * signals::rate) / 2048);
+            EXPECT_GT(std::stod(row.at("confidence")), 0.3);
+            EXPECT_FALSE(row.at("other_comb").empty());
+        }
+        ASSERT_EQ(positions.size(), 3u) << r.out;
+        for (size_t i = 0; i < 3; i++) {
+            EXPECT_NEAR(positions[i], betas[i], 0.03) << i;
+            EXPECT_NEAR(onsets[i], starts[i], 0.05) << i; // the release, not a block's start
+        }
     }
-    ASSERT_EQ(positions.size(), 3u) << r.out;
-    for (int i = 0; i < 3; i++)
-        EXPECT_NEAR(positions[static_cast<size_t>(i)], betas[i], 0.03) << i;
-    // The designed columns are the same as without the flag.
+    // The designed rows are the same as without the flag, in the same order.
     const auto plain = attackscope({path("strings.wav")});
-    const auto with = cli_test::lines(r.out), without = cli_test::lines(plain.out);
-    ASSERT_EQ(with.size(), without.size());
-    for (size_t i = 1; i < with.size(); i++)
-        EXPECT_EQ(with[i].rfind(without[i] + ",", 0), 0u) << with[i];
+    const auto with = attackscope({"--position", path("strings.wav")});
+    std::vector<std::string> designed;
+    for (const auto &line : cli_test::lines(with.out))
+        if (line.find(",note,") == std::string::npos)
+            designed.push_back(line);
+    const auto without = cli_test::lines(plain.out);
+    ASSERT_EQ(designed.size(), without.size());
+    for (size_t i = 1; i < designed.size(); i++)
+        EXPECT_EQ(designed[i], without[i] + ",,,,") << i;
+}
+
+TEST_F(Cli, PickupMustBeAPositionGivenWithPosition) {
+    cli_test::write_sound(path("quiet.wav"), std::vector<float>(8192, 0.0f), signals::rate);
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"--position", "--pickup", "0", path("quiet.wav")},
+          {"--position", "--pickup", "0.6", path("quiet.wav")},
+          {"--position", "--pickup", "nan", path("quiet.wav")},
+          {"--pickup", "0.1", path("quiet.wav")}}) {
+        const auto r = attackscope(args);
+        EXPECT_EQ(r.status, 2) << args[1] << " " << args[2];
+        EXPECT_NE(r.err.find("--pickup"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(attackscope({"--position", "--pickup", "0.5", path("quiet.wav")}).status, 0);
 }
 
 } // namespace

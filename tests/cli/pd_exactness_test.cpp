@@ -161,8 +161,8 @@ std::vector<std::string> pd_environment() {
 pd_blocks run_pd(const std::string &dir, int block, const inlets &p) {
     std::ofstream(dir + "/probe.pd") << patch(block, p);
     const cli_test::process_result r =
-        cli_test::run({PD_BIN, "-nogui", "-noaudio", "-batch", "-stderr", "-path", PLUGIN_DIR,
-                       "-open", "probe.pd"},
+        cli_test::run({PD_BIN, "-nrt", "-nogui", "-noaudio", "-batch", "-stderr", "-path",
+                       PLUGIN_DIR, "-open", "probe.pd"},
                       dir, pd_environment());
     pd_blocks b;
     b.console = r.out + r.err;

@@ -15,6 +15,7 @@
 
 #include "dsp/fft.h"
 #include "fft_reference.h"
+#include "fft_workspace_for_tests.h"
 #include "simd_levels.h"
 
 namespace {
@@ -42,7 +43,8 @@ Signal random_signal(int n, std::uint64_t seed) {
 Signal transform(const Signal &x) {
     const int n = static_cast<int>(x.re.size());
     Signal y{std::vector<double>(x.re.size()), std::vector<double>(x.re.size())};
-    dsp::fft_transform(n, x.re.data(), x.im.data(), y.re.data(), y.im.data());
+    dsp::fft_transform(signals::test_workspace(), n, x.re.data(), x.im.data(), y.re.data(),
+                       y.im.data());
     return y;
 }
 
@@ -226,7 +228,8 @@ TEST(FftTransform, BitIdenticalToReferenceInputsKeptOutputsWritten) {
                                                      ref.im.data()));
             for (dsp::simd_level level : simd_levels_here()) {
                 Signal y{std::vector<double>(size, sentinel), std::vector<double>(size, sentinel)};
-                dsp::fft_transform_on(level, n, x.re.data(), x.im.data(), y.re.data(), y.im.data());
+                dsp::fft_transform_on(level, signals::test_workspace(), n, x.re.data(), x.im.data(),
+                                      y.re.data(), y.im.data());
                 ASSERT_TRUE(same_bits(x.re, kept.re) && same_bits(x.im, kept.im)) << "N=" << n;
                 for (std::size_t i = 0; i < size; i++) {
                     ASSERT_NE(bits(y.re[i]), bits(sentinel)) << "N=" << n << " re[" << i << "]";
@@ -256,7 +259,8 @@ TEST(FftTransform, KeptRotationsFollowTheLength) {
 TEST(FftTransform, NonPositiveLengthTouchesNothing) {
     std::vector<double> in(4, 1.0), out_re(4, 7.0), out_im(4, 7.0);
     for (const int n : {0, -1, -2147483647 - 1}) {
-        dsp::fft_transform(n, in.data(), in.data(), out_re.data(), out_im.data());
+        dsp::fft_transform(signals::test_workspace(), n, in.data(), in.data(), out_re.data(),
+                           out_im.data());
         EXPECT_EQ(out_re, std::vector<double>(4, 7.0));
         EXPECT_EQ(out_im, std::vector<double>(4, 7.0));
     }
@@ -288,7 +292,7 @@ StopOutcome run_until_stop(int n) {
         close(fds[0]);
         dup2(fds[1], STDOUT_FILENO);
         close(fds[1]);
-        dsp::fft_transform(n, in.data(), in.data(), out, out + size);
+        dsp::fft_transform(signals::test_workspace(), n, in.data(), in.data(), out, out + size);
         _exit(99);
     }
     close(fds[1]);

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "dsp/fft.h"
-#include "fft_reference.h"
 #include "dsp/pitch.h"
+#include "fft_reference.h"
 #include "pitch_scratch.h"
 
 namespace {
@@ -157,7 +157,8 @@ TEST(EstimatePitch, BitIdenticalToThePlainEstimate) {
             const double expected = plain_pitch(x);
             EXPECT_EQ(std::bit_cast<uint64_t>(pitch(x)), std::bit_cast<uint64_t>(expected)) << n;
             // The scratch may start anywhere.
-            const double with_work = dsp::estimate_pitch(x.data(), sr, n, work.data() + (n % 4));
+            const double with_work = dsp::estimate_pitch(x.data(), sr, n, work.data() + (n % 4),
+                                                         signals::test_workspace());
             EXPECT_EQ(std::bit_cast<uint64_t>(with_work), std::bit_cast<uint64_t>(expected)) << n;
         }
     }

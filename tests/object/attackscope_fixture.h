@@ -11,6 +11,7 @@
 
 #include "attackscope.h"
 #include "pd_host.h"
+#include "reference_gate.h"
 
 extern "C" void attackscope_tilde_setup(void);
 
@@ -23,19 +24,7 @@ inline uint32_t bits(float f) {
 // Energy of one block after the pre-filter set `set`, restarted from silence, as the plain sum
 // of squares; the float that the energy outlet sends for it.
 inline double reference_energy(const std::vector<float> &in, int set) {
-    static const double coef[3][5] = {{0.3221, -0.643, 0.3221, -0.0894, 0.2125},
-                                      {0.5202, -1.0399, 0.5202, -0.7894, 0.3151},
-                                      {0.7295, -1.4588, 0.7295, -1.3966, 0.5549}};
-    const double *c = coef[set];
-    double z1 = 0, z2 = 0, energy = 0;
-    for (float v : in) {
-        const double d = (double(v) - c[3] * z1) - c[4] * z2;
-        const double y = (c[0] * d + c[1] * z1) + c[2] * z2;
-        z2 = z1;
-        z1 = d;
-        energy += y * y;
-    }
-    return energy;
+    return signals::reference_energy(in.data(), in.size(), set);
 }
 inline float sent(double energy) {
     return static_cast<float>(energy * 100.0);

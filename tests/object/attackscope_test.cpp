@@ -27,12 +27,12 @@ TEST_F(Attackscope, InletsStoreIntoTheirParametersInOrder) {
     for (int i = 0; i <= 6; i++)
         obj.send_float(i, float(i) + 0.5f);
     EXPECT_EQ(record()->x_f, 0.5f);
-    EXPECT_EQ(x()->x_onsetratio, 1.5f);
-    EXPECT_EQ(x()->x_peakratio, 2.5f);
-    EXPECT_EQ(x()->x_floor, 3.5f);
-    EXPECT_EQ(x()->x_holdblocks, 4.5f);
-    EXPECT_EQ(x()->x_filtersel, 5.5f);
-    EXPECT_EQ(x()->x_twovalued, 6.5f);
+    EXPECT_EQ(x()->x_params.x_onsetratio, 1.5f);
+    EXPECT_EQ(x()->x_params.x_peakratio, 2.5f);
+    EXPECT_EQ(x()->x_params.x_floor, 3.5f);
+    EXPECT_EQ(x()->x_params.x_holdblocks, 4.5f);
+    EXPECT_EQ(x()->x_params.x_filtersel, 5.5f);
+    EXPECT_EQ(x()->x_params.x_twovalued, 6.5f);
     EXPECT_EQ(x()->x_blockcap, 2048);
     EXPECT_EQ(x()->x_hist[0], nullptr); // no arrays before the first chain build
 }
@@ -167,12 +167,12 @@ TEST_F(Attackscope, ChainBuildResetsAllButTheFloor) {
     x()->x_holdoff = 7; // as the analysis would leave them
     x()->x_lastratio = 0.3;
     obj.dsp(32);
-    EXPECT_EQ(x()->x_onsetratio, 10.0f);
-    EXPECT_EQ(x()->x_peakratio, 8.0f);
-    EXPECT_EQ(x()->x_holdblocks, 5.0f);
-    EXPECT_EQ(x()->x_filtersel, 1.0f);
-    EXPECT_EQ(x()->x_twovalued, 0.0f);
-    EXPECT_EQ(x()->x_floor, 3.0f);
+    EXPECT_EQ(x()->x_params.x_onsetratio, 10.0f);
+    EXPECT_EQ(x()->x_params.x_peakratio, 8.0f);
+    EXPECT_EQ(x()->x_params.x_holdblocks, 5.0f);
+    EXPECT_EQ(x()->x_params.x_filtersel, 1.0f);
+    EXPECT_EQ(x()->x_params.x_twovalued, 0.0f);
+    EXPECT_EQ(x()->x_params.x_floor, 3.0f);
     EXPECT_EQ(x()->x_sr, 44100);
     EXPECT_EQ(x()->x_blockcap, 2048);
     EXPECT_EQ(x()->x_state, 0);

@@ -121,16 +121,16 @@ TEST_F(Gate, EnergySummedAlongTheFilterEqualsTheSumAfterIt) {
 }
 
 TEST_F(Gate, FloorIsStrictAndInOutletUnits) {
-    e.x_floor = 50; // 0.5 in energy units
+    e.x_params.x_floor = 50; // 0.5 in energy units
     EXPECT_FALSE(decide({0.5, 0.5}));
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0], 50.0f);
-    e.x_floor = 49.99f;
+    e.x_params.x_floor = 49.99f;
     x()->x_energy[0] = x()->x_energy[1] = x()->x_energy[2] = 0;
     EXPECT_TRUE(decide({0.5, 0.5}));
     // A silent block is no onset while the floor is 0 or more, and not even below.
     for (float floor : {0.0f, -1.0f}) {
-        e.x_floor = floor;
+        e.x_params.x_floor = floor;
         EXPECT_FALSE(decide({0.0, 0.0}));
     }
 }
@@ -140,11 +140,11 @@ TEST_F(Gate, RingAdvancesInEveryGateBlockAndComparesWithTheTwoBefore) {
     const std::vector<double> one = {1.0}, loud = {3.0, 1.0, 0.5, 0.5};
     for (float factor : {10.9f, 11.0f, nan, -inf}) {
         ASSERT_TRUE(engine_reset(e, 8));
-        e.x_onsetratio = factor;
-        e.x_floor = 1e30f;
+        e.x_params.x_onsetratio = factor;
+        e.x_params.x_floor = 1e30f;
         decide(one);
         decide(one);
-        e.x_floor = 0;
+        e.x_params.x_floor = 0;
         EXPECT_EQ(x()->x_ringpos, 2);
         const bool onset = decide(loud);
         EXPECT_EQ(x()->x_ringpos, 0);
@@ -155,7 +155,7 @@ TEST_F(Gate, RingAdvancesInEveryGateBlockAndComparesWithTheTwoBefore) {
 }
 
 TEST_F(Gate, NonFiniteEnergyIsSentButNeverAnOnset) {
-    e.x_onsetratio = 0;
+    e.x_params.x_onsetratio = 0;
     for (double v : {double(inf), -double(inf), double(nan)}) {
         sent.clear();
         EXPECT_FALSE(decide({v}));

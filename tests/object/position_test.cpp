@@ -63,7 +63,7 @@ TEST_F(Position, FlagAddsTheFourthOutletAndFloatsStillDoNothing) {
     EXPECT_THROW(pdhost::Object("attackscope~", pdhost::Words{{"-positon"}}), std::runtime_error);
     ASSERT_EQ(pdhost::console().size(), 1u);
     EXPECT_EQ(pdhost::console()[0],
-              "error: attackscope~: unknown flag -positon (the one flag is -position)");
+              "error: attackscope~: unknown flag -positon (the flags are -position and -pickup G)");
 }
 
 TEST_F(Position, DesignedOutletsAreTheSameBitForBitWithTheFlag) {
@@ -95,7 +95,7 @@ TEST_F(Position, CleanPlucksGiveOneListEachNearTheTruth) {
         bool velocity;
         int n;
         float sr;
-    } cases[] = {{110.0, 0.2, true, 64, 44100},   {196.0, 0.32, false, 2048, 44100},
+    } cases[] = {{110.0, 0.2, true, 64, 44100},    {196.0, 0.32, false, 2048, 44100},
                  {55.0, 0.12, true, 2048, 44100},  {330.0, 0.45, true, 64, 48000},
                  {146.8, 0.25, false, 512, 96000}, {82.41, 0.4, true, 1, 44100}};
     for (const Case &c : cases) {
@@ -107,7 +107,7 @@ TEST_F(Position, CleanPlucksGiveOneListEachNearTheTruth) {
         const Outputs r = run(scope, plucks({p}, static_cast<int>(c.sr)), c.n, c.sr);
         ASSERT_EQ(r.positions.size(), 1u) << c.f0 << " Hz, n " << c.n;
         const auto &list = r.positions[0];
-        ASSERT_EQ(list.size(), 3u);
+        ASSERT_EQ(list.size(), 4u);
         EXPECT_NEAR(list[0], c.position, 0.05) << c.f0 << " Hz, n " << c.n;
         EXPECT_NEAR(list[1], c.f0, c.f0 * 0.01) << c.f0 << " Hz, n " << c.n;
         EXPECT_GT(list[2], 0.3f) << c.f0 << " Hz, n " << c.n;

@@ -10,7 +10,7 @@ out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 
 cd "$(dirname "$patch")" || exit 1
-timeout "${PD_TIMEOUT:-120}" "$pd_bin" -nogui -noaudio -batch -stderr -path "$plugin_dir" \
+timeout "${PD_TIMEOUT:-120}" "$pd_bin" -nrt -nogui -noaudio -batch -stderr -path "$plugin_dir" \
     -open "$(basename "$patch")" >"$out" 2>&1
 rc=$?
 status=0

@@ -1,5 +1,6 @@
 #include "analyse_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -12,12 +13,10 @@
 
 namespace {
 
-constexpr int analysis_rate = 44100; // the rate the engine's analysis assumes
-
 // Pd computes its signals with subnormal numbers flushed to zero, as inputs and as results
 // (denormals-are-zero and flush-to-zero on x86); the engine gives the plug-in's values only in the
-// same mode. A subnormal sample then counts as silence. The mode is per thread, and the workers of
-// --jobs inherit it.
+// same mode. A subnormal sample then counts as silence. The mode is per thread: every thread
+// that analyses a file sets it (analyse_file does).
 void use_pd_float_mode() {
 #if defined(__SSE__)
     _mm_setcsr(_mm_getcsr() | 0x8040);
@@ -25,8 +24,8 @@ void use_pd_float_mode() {
 }
 
 // The object's life over one stream: a chain build for blocks of n, then the parameters as a
-// patch sends them once DSP runs, then one perform call per block.
-class block_driver {
+// patch sends them once DSP runs, then one perform call per block, its reports kept as rows.
+class block_driver final : public engine_sink {
   public:
     block_driver(const run_options &options, int rate, std::vector<event_row> &rows)
         : options_(options), rate_(rate), rows_(rows) {}
@@ -35,66 +34,19 @@ class block_driver {
     block_driver &operator=(const block_driver &) = delete;
 
     bool start() {
-        use_pd_float_mode();
-        if (options_.position && !engine_enable_position(e_))
+        if (options_.position && !engine_enable_position(e_, options_.pickup))
             return false;
         if (!engine_reset(e_, options_.block) || !engine_reset_position(e_, rate_))
             return false;
-        // After the reset, which restores the defaults of all but the floor.
-        const inlet_settings &in = options_.inlets;
-        e_.x_onsetratio = in.onset_factor;
-        e_.x_peakratio = in.peak_factor;
-        e_.x_floor = in.floor;
-        e_.x_holdblocks = in.holdoff;
-        e_.x_filtersel = in.filter;
-        e_.x_twovalued = in.two_valued;
+        engine_params(e_) = options_.inlets; // after the reset, which restores the defaults
         return true;
     }
 
     // One block of the file. With `record` false (the silence after the file's end, played only
-    // to let a note's position estimate finish) nothing but the estimate is kept.
+    // to let a note's position estimate finish) only notes are kept.
     void run(const float *in, bool record = true) {
-        const int n = options_.block;
-        const bool was_busy = estimate_busy(e_);
-        const block_start b = engine_begin_block(e_, in, n);
-        if (!record) {
-            if (b.analysis)
-                engine_analyse(e_, n, b.clipped);
-            else
-                engine_decide(e_, b.energy);
-        } else if (!b.analysis) {
-            const float sent = energy_value(b.energy);
-            if (options_.energies)
-                rows_.push_back({event_row::kind::energy, block_, block_seconds(block_), 0.0f, 0.0,
-                                 sent, 0.0, std::nullopt});
-            if (engine_decide(e_, b.energy)) {
-                onset_block_ = block_;
-                onset_energy_ = sent;
-                // A new note when the estimate took the onset up; onsets while it gathers, or
-                // on the ringing of a note already measured, belong to that note.
-                if (!was_busy && estimate_busy(e_))
-                    gathering_ = true;
-            }
-        } else {
-            const event_outcome o = engine_analyse(e_, n, b.clipped);
-            event_row row{kind_of(o.what), onset_block_, block_seconds(onset_block_),
-                          onset_energy_,   o.f0,         o.sent,
-                          o.ratio,         std::nullopt};
-            if (o.what != event_outcome::kind::ratio)
-                row.sent = 0.0f, row.ratio = 0.0;
-            if (gathering_)
-                waiting_.push_back(rows_.size());
-            else
-                row.position = latest_;
-            rows_.push_back(row);
-        }
-        if (const auto p = engine_estimate(e_, n, b.analysis)) {
-            latest_ = p;
-            gathering_ = false;
-            for (std::size_t row : waiting_)
-                rows_[row].position = p;
-            waiting_.clear();
-        }
+        record_ = record;
+        engine_run_block(e_, in, options_.block, *this);
         block_++;
     }
 
@@ -102,8 +54,41 @@ class block_driver {
     // estimate (two seconds at most: more than any note needs).
     void finish_note() {
         std::vector<float> silence(static_cast<std::size_t>(options_.block), 0.0f);
-        for (int played = 0; gathering_ && played < 2 * rate_; played += options_.block)
+        for (int played = 0; engine_position_busy(e_) && played < 2 * rate_;
+             played += options_.block)
             run(silence.data(), false);
+    }
+
+    void energy(float sent) override {
+        last_energy_ = sent;
+        if (record_ && options_.energies)
+            rows_.push_back(
+                {event_row::kind::energy, block_, block_seconds(block_), 0.0f, 0.0, sent, 0.0, {}});
+    }
+    void onset() override {
+        onset_block_ = block_;
+        onset_energy_ = last_energy_;
+    }
+    void event(const event_outcome &o) override {
+        if (!record_)
+            return;
+        event_row row{kind_of(o.what),
+                      onset_block_,
+                      block_seconds(onset_block_),
+                      onset_energy_,
+                      o.f0,
+                      o.sent,
+                      o.ratio,
+                      {}};
+        if (o.what != event_outcome::kind::ratio)
+            row.sent = 0.0f, row.ratio = 0.0;
+        rows_.push_back(row);
+    }
+    void note(const dsp::pluck_estimate &p) override {
+        // A note whose release was never found is placed in the block that ended it.
+        const int64_t at = p.release_sample >= 0 ? p.release_sample : block_ * options_.block;
+        rows_.push_back({event_row::kind::note, at / options_.block,
+                         static_cast<double>(at) / rate_, 0.0f, 0.0, 0.0f, 0.0, p});
     }
 
   private:
@@ -130,18 +115,18 @@ class block_driver {
     std::vector<event_row> &rows_;
     attackscope_engine e_{}; // zero-filled, as Pd creates the object's record
     int64_t block_ = 0;
+    bool record_ = true;
+    float last_energy_ = 0.0f;
     int64_t onset_block_ = 0;
     float onset_energy_ = 0.0f;
-    bool gathering_ = false;                  // the estimate works on a note
-    std::vector<std::size_t> waiting_;        // rows of that note, waiting for its estimate
-    std::optional<position_estimate> latest_; // of the last note measured
 };
 
 } // namespace
 
 file_analysis analyse_file(const std::string &path, const run_options &options) {
+    use_pd_float_mode();
     file_analysis result;
-    sound_source source(path, options.channel, options.resample, analysis_rate);
+    sound_source source(path, options.channel, options.resample, attackscope_analysis_rate);
     if (!source.ok()) {
         result.error = source.error();
         return result;
@@ -169,6 +154,10 @@ file_analysis analyse_file(const std::string &path, const run_options &options) 
         driver.run(block.data());
     }
     driver.finish_note();
+    // A note's row is written when its estimate is ready, after rows of later events: in time
+    // order, each where its onset lies (the designed rows keep their order among themselves).
+    std::stable_sort(result.rows.begin(), result.rows.end(),
+                     [](const event_row &a, const event_row &b) { return a.onset_s < b.onset_s; });
     if (!source.ok())
         result.error = source.error();
     result.audio_seconds = static_cast<double>(samples) / source.rate();

@@ -8,18 +8,20 @@
 #include <vector>
 
 #include "options.h"
-#include "position.h"
+#include "position/pluck_estimate.h"
 
-// One line of output: an analysis block's outcome, or with --energies a gate block's energy.
+// One line of output: an analysis block's outcome, with --energies a gate block's energy, with
+// --position a note's pluck-position estimate.
 struct event_row {
-    enum class kind { ratio, dropped, clip, none, energy } what;
-    int64_t onset_block; // the onset block of the event; for an energy row, its own block
-    double onset_s;      // the time of that block's first sample in the file, s
-    float onset_energy;  // the value the object sent for the onset block (unused for energy)
-    double f0;           // the pitch estimate of the capture, Hz (unused for energy)
+    enum class kind { ratio, dropped, clip, none, energy, note } what;
+    int64_t onset_block; // the event's onset block; an energy row's own block; the block that
+                         // holds a note's release
+    double onset_s;      // that block's first sample in the file, s; a note's release itself
+    float onset_energy;  // the value the object sent for the onset block (events only)
+    double f0;           // the pitch estimate of the capture, Hz (events only)
     float sent;          // the shape-ratio outlet's value (ratio), or the energy outlet's (energy)
     double ratio;        // the accepted ratio behind `sent` (ratio only)
-    std::optional<position_estimate> position;
+    dsp::pluck_estimate note; // note rows only
 };
 
 struct file_analysis {

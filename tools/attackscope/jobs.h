@@ -1,6 +1,5 @@
-// Several files at once. The engine keeps static state (the transform's storage and rotation
-// cache), so parallel analyses run in separate processes, never threads: each file is analysed
-// in a forked worker that sends its report back through a pipe.
+// Several files at once, on a small pool of threads: each engine owns all it writes, so analyses
+// run side by side in one process.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +15,9 @@ struct file_report {
 
 // Runs work(i) for i = 0..count-1, at most `jobs` at a time, and hands each report to
 // deliver(i, report) in the order of i, as soon as it and all before it are done. finished(r) is
-// called for each report in the order the work ends. With one job, or one file, everything runs
-// in this process. A worker that dies gives a failed report that says how.
+// called for each report in the order the work ends. deliver and finished run on the calling
+// thread, one at a time; work runs on the pool's threads (on the calling thread alone with one
+// job or one file). An exception thrown by work gives a failed report that says what it was.
 void run_jobs(std::size_t count, int jobs, const std::function<file_report(std::size_t)> &work,
               const std::function<void(std::size_t, const file_report &)> &deliver,
               const std::function<void(const file_report &)> &finished);

@@ -45,20 +45,32 @@ int parse_options(int argc, char **argv, run_options &options) {
     app.add_flag_callback(
         "--no-resample", [&options] { options.resample = false; },
         "analyse a file at another rate than 44100 Hz as it stands");
-    add_inlet_option(app, "--onset-factor", options.inlets.onset_factor,
+    add_inlet_option(app, "--onset-factor", options.inlets.x_onsetratio,
                      "energy rise of an onset (integer part)");
-    add_inlet_option(app, "--peak-factor", options.inlets.peak_factor,
+    add_inlet_option(app, "--peak-factor", options.inlets.x_peakratio,
                      "envelope rise of the attack search");
-    add_inlet_option(app, "--floor", options.inlets.floor,
+    add_inlet_option(app, "--floor", options.inlets.x_floor,
                      "energy an onset must exceed, in the units of onset_energy");
-    add_inlet_option(app, "--holdoff", options.inlets.holdoff,
+    add_inlet_option(app, "--holdoff", options.inlets.x_holdblocks,
                      "hold-off in blocks after an analysed event (integer part)");
-    add_inlet_option(app, "--filter", options.inlets.filter, "gate pre-filter 0, 1 or 2");
+    add_inlet_option(app, "--filter", options.inlets.x_filtersel, "gate pre-filter 0, 1 or 2");
     app.add_flag_callback(
-        "--two-valued", [&options] { options.inlets.two_valued = 1.0f; },
+        "--two-valued", [&options] { options.inlets.x_twovalued = 1.0f; },
         "send the two-valued form of the ratio (0 or 100, times 240)");
     app.add_flag("--energies", options.energies, "add a row for every gate block's energy");
-    app.add_flag("--position", options.position, "add the pluck-position estimate columns");
+    app.add_flag("--position", options.position, "add a row per note with its pluck position");
+    app.add_option("--pickup", options.pickup,
+                   "a known pickup position, above 0 and at most 0.5 of the length from the "
+                   "nearer end (with --position)")
+        ->check(CLI::Validator(
+            [](const std::string &text) -> std::string {
+                double v = 0;
+                if (!CLI::detail::lexical_cast(text, v) || !pickup_position_valid(v))
+                    return "not a position above 0 and at most 0.5: " + text;
+                return {};
+            },
+            "G"))
+        ->option_text("G");
     app.add_option("--format", options.format, "rows as CSV, or as one JSON object a line")
         ->transform(CLI::CheckedTransformer(std::map<std::string, output_format>{
             {"csv", output_format::csv}, {"jsonl", output_format::jsonl}}))
@@ -70,6 +82,8 @@ int parse_options(int argc, char **argv, run_options &options) {
 
     try {
         app.parse(argc, argv);
+        if (options.pickup > 0.0 && !options.position)
+            throw CLI::ValidationError("--pickup", "is a setting of --position; give both");
     } catch (const CLI::CallForHelp &) {
         std::cout << app.help();
         return 0;

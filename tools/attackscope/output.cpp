@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +11,7 @@ namespace {
 
 const char *const base_columns[] = {"file", "onset_block", "onset_s", "onset_energy",
                                     "f0",   "outcome",     "sent",    "ratio"};
-const char *const position_columns[] = {"position", "position_f0", "confidence"};
+const char *const position_columns[] = {"position", "position_f0", "confidence", "other_comb"};
 
 const char *outcome_name(event_row::kind k) {
     switch (k) {
@@ -22,6 +23,8 @@ const char *outcome_name(event_row::kind k) {
         return "clip";
     case event_row::kind::energy:
         return "energy";
+    case event_row::kind::note:
+        return "note";
     case event_row::kind::none:
         break;
     }
@@ -46,9 +49,14 @@ struct filled {
 };
 
 filled fields_of(const event_row &r) {
-    const bool event = r.what != event_row::kind::energy;
+    const bool event = r.what != event_row::kind::energy && r.what != event_row::kind::note;
     const bool measured = r.what == event_row::kind::ratio;
-    return {event, event, measured || !event, measured};
+    return {event, event, measured || r.what == event_row::kind::energy, measured};
+}
+
+// A note row's four estimate fields, in the order of position_columns.
+std::array<double, 4> note_fields(const event_row &r) {
+    return {r.note.position, r.note.f0, r.note.confidence, r.note.other};
 }
 
 // JSON has no NaN or infinity: those are null. A float goes in as the double nearest to its
@@ -77,10 +85,9 @@ std::string csv_row(const std::string &file_field, const event_row &r, const run
     line += ',' + (f.sent ? single(r.sent) : "");
     line += ',' + (f.ratio ? twice(r.ratio) : "");
     if (o.position) {
-        for (const double v :
-             {r.position ? r.position->position : 0.0, r.position ? r.position->f0 : 0.0,
-              r.position ? r.position->confidence : 0.0})
-            line += ',' + (r.position ? twice(v) : "");
+        const bool note = r.what == event_row::kind::note;
+        for (const double v : note_fields(r))
+            line += ',' + (note ? twice(v) : "");
     }
     line += '\n';
     return line;
@@ -98,9 +105,10 @@ std::string json_row(const std::string &file, const event_row &r, const run_opti
     j["sent"] = f.sent ? json_single(r.sent) : nullptr;
     j["ratio"] = f.ratio ? json_twice(r.ratio) : nullptr;
     if (o.position) {
-        j["position"] = r.position ? json_twice(r.position->position) : nullptr;
-        j["position_f0"] = r.position ? json_twice(r.position->f0) : nullptr;
-        j["confidence"] = r.position ? json_twice(r.position->confidence) : nullptr;
+        const bool note = r.what == event_row::kind::note;
+        const std::array<double, 4> v = note_fields(r);
+        for (std::size_t i = 0; i < v.size(); i++)
+            j[position_columns[i]] = note ? json_twice(v[i]) : nullptr;
     }
     // A file name that is not valid UTF-8 is written with U+FFFD in place of the bad bytes.
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
