@@ -2,7 +2,7 @@
 # Installs the Debian packages a task needs, only those missing.
 #   install-deps.sh [build|test|bench|plot|gui|screenshot|arm64|windows]...   (default: build)
 # gui: a virtual X server, Pd's GUI and Debian's default font, for the layout test of the help
-# patches; screenshot: those and ImageMagick, for the help patches' pictures.
+# patches; screenshot: those and a screen-capture tool (import), for the help patches' pictures.
 # arm64: the cross compiler, qemu-user, and Debian's arm64 pd with the arm64 libraries it runs on
 # (dpkg multiarch). That pd is unpacked into build/arm64-pd/root, not installed: puredata-core
 # cannot be installed for two architectures at once, and installing the arm64 one removes the

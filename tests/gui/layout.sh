@@ -3,7 +3,7 @@
 # checks from what the GUI draws that no box or comment lies over another or outside its window.
 #   layout.sh PLUGIN_DIR PATCH [--expect FINDINGS] [--shot OUT.png [--dsp-ms MS]]
 # Passes when there is no finding, or with --expect when the findings are exactly those of the
-# file. --shot then saves the patch's window as a PNG (needs ImageMagick's import), after MS
+# file. --shot then saves the patch's window as a PNG (needs the import tool: scripts/install-deps.sh screenshot), after MS
 # milliseconds with DSP on if --dsp-ms is given. Exits 77 (a skip) only when no X server can
 # start.
 set -uo pipefail
