@@ -3,9 +3,9 @@
 # checks from what the GUI draws that no box or comment lies over another or outside its window.
 #   layout.sh PLUGIN_DIR PATCH [--expect FINDINGS] [--shot OUT.png [--dsp-ms MS]]
 # Passes when there is no finding, or with --expect when the findings are exactly those of the
-# file. --shot then saves the patch's window as a PNG (needs the import tool: scripts/install-deps.sh screenshot), after MS
-# milliseconds with DSP on if --dsp-ms is given. Exits 77 (a skip) only when no X server can
-# start.
+# file. --shot then saves the patch's window as a PNG, after MS milliseconds with DSP on if
+# --dsp-ms is given (it needs the import tool: scripts/install-deps.sh screenshot). Exits 77 (a
+# skip) only when no X server can start.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 plugin_dir=$1 patch=$2
