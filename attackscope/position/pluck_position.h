@@ -7,16 +7,19 @@
 #include <vector>
 
 #include "dsp/biquad.h"
-#include "position/comb_fit.h"
-#include "position/period_search.h"
 #include "dsp/resumable_fft.h"
+#include "position/comb_fit.h"
+#include "position/note_detector.h"
+#include "position/period_search.h"
 
 namespace dsp {
 
 struct pluck_estimate {
     double position;   // pluck point as a fraction of the length from the nearer end, in (0, 0.5]
     double f0;         // fundamental in Hz
-    double confidence; // 0..1: how well the note fits a plucked string (see pluck_tracker)
+    double confidence; // 0..1, calibrated: see pluck_tracker
+    double other;      // the second comb (a pickup's position), 0 when the fit found none
+    int64_t release_sample; // the release, as a stream index counted from the last reset
 };
 
 // How the latest estimate came about, for tests and evaluation.
@@ -82,14 +85,17 @@ class pluck_tracker {
     // The block's raw input, in stream order (n <= max_block: a longer block is stored whole,
     // but leaves the history shorter than planned). Non-finite samples are stored as 0.
     void push(const float *in, int n);
-    // The gate started an event in the block just pushed.
-    void onset();
+    // The known pickup position, a fraction of the length from the nearer end in (0, 0.5]; 0 (or
+    // anything outside) for none. With it the comb nearer g is the pickup's.
+    void set_pickup(double g) { pickup_ = g > 0.0 && g <= 0.5 ? g : 0.0; }
+    // Kept for callers of the gate's onsets; the tracker finds its notes itself.
+    void onset() {}
     // Advances pending work; with spare false only the light first step runs. Returns true, once
     // per note, when the estimate is written to out.
     bool advance(int n, bool spare, pluck_estimate &out);
 
-    // A note is being gathered or analysed.
-    bool busy() const { return state_ != state::idle; }
+    // A note is being gathered or analysed, or its estimate waits for confirmation.
+    bool busy() const { return state_ != state::idle || pending_; }
     // Stream index (samples pushed since reset) of the release found for the latest note, or -1.
     int64_t release_index() const { return release_; }
     int64_t samples_pushed() const { return total_; }
@@ -143,13 +149,16 @@ class pluck_tracker {
     // History.
     std::vector<float> ring_;
     int64_t mask_ = 0;
-    int64_t total_ = 0;         // samples pushed since reset
-    int last_n_ = 0;            // length of the last block pushed
-    int64_t last_bad_ = -1;     // stream index of the latest non-finite sample
-    double level_decay_ = 0.0;  // per sample, of the peak level
-    double level_ = 0.0;        // peak level of the input, decaying
-    double level_before_ = 0.0; // level_ before the latest block
-    double block_peak_ = 0.0;   // largest |sample| of the latest block
+    int64_t total_ = 0;     // samples pushed since reset
+    int last_n_ = 0;        // length of the last block pushed
+    int64_t last_bad_ = -1; // stream index of the latest non-finite sample
+    note_detector detector_;
+    int64_t candidate_ = -1; // the latest candidate release not yet taken up, or -1
+    double pickup_ = 0.0;    // known pickup position, 0 for none
+    void begin_note(int64_t at);
+    int confirm_ = 0;      // samples after a release before its estimate is given
+    bool pending_ = false; // an estimate waits until confirm_ after its release
+    pluck_estimate waiting_{};
 
     // The note in progress.
     state state_ = state::idle;
