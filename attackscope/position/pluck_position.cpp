@@ -15,7 +15,7 @@ constexpr double band = 0.45;        // partials are followed up to this fractio
 constexpr double search_width = 0.3; // partial search, either side, as a fraction of f0
 constexpr double release_fraction = 0.1;
 constexpr double significant_stretch =
-    0.5; // share of the series' misfit an inharmonicity must explain
+    0.2; // share of the series' misfit an inharmonicity must explain
 
 // A real number as a sample count or index in [lo, hi]; NaN gives lo.
 int64_t clamped(double v, int64_t lo, int64_t hi) {
@@ -330,7 +330,7 @@ bool pluck_tracker::series_fit::solve(double &f0, double &b) const {
         const double plain = suu - su * su / sw;
         const double line = det > 0.0 && std::isfinite(det) ? (sw * suv - sv * su) / det : 0.0;
         const double explained = line * (suv - su * sv / sw);
-        if (line != 0.0 && explained > significant_stretch * plain) {
+        if (line > 0.0 && explained > significant_stretch * plain) {
             slope = line;
             a = (su - slope * sv) / sw;
         }
