@@ -516,6 +516,7 @@ void pluck_tracker::fail(double f0) {
 }
 
 bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
+    last_units_ = 0;
     if (n <= 0)
         return false;
     if (candidate_ >= 0) {
@@ -537,7 +538,11 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     // knock) and ends silently; a note whose partials or comb cannot be measured ends with
     // {0, f0, 0}.
     pluck_estimate result{0.0, 0.0, 0.0, 0.0, -1};
+    last_units_ = 0;
     while (budget > 0 && !concluded && state_ != state::idle) {
+        // A designed analysis block leaves the estimate only the light release search.
+        if (!spare && state_ != state::search)
+            break;
         int64_t spent = 0;
         switch (state_) {
         case state::idle:
@@ -637,6 +642,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         if (!spare && state_ != state::search)
             budget = 0; // only the light first step in a busy block
         budget -= std::max<int64_t>(spent, 0);
+        last_units_ += std::max<int64_t>(spent, 0);
     }
     if (!concluded)
         return false;

@@ -99,6 +99,8 @@ class pluck_tracker {
     // Stream index (samples pushed since reset) of the release found for the latest note, or -1.
     int64_t release_index() const { return release_; }
     int64_t samples_pushed() const { return total_; }
+    // Work units the last advance() spent (the release search's count a sample each).
+    int64_t last_units() const { return last_units_; }
     double sample_rate() const { return sr_; }
     pluck_details details() const {
         return {fit_.pickup(),  fit_.residual(), spread_,    aperiodicity_,
@@ -156,6 +158,7 @@ class pluck_tracker {
     int64_t candidate_ = -1; // the latest candidate release not yet taken up, or -1
     double pickup_ = 0.0;    // known pickup position, 0 for none
     void begin_note(int64_t at);
+    int64_t last_units_ = 0;
     int confirm_ = 0;      // samples after a release before its estimate is given
     bool pending_ = false; // an estimate waits until confirm_ after its release
     pluck_estimate waiting_{};

@@ -113,4 +113,37 @@ TEST(RealStrings, AKnownPickupTakesTheOtherComb) {
     EXPECT_NEAR(known[0].other, 0.3, 0.02);
 }
 
+TEST(RealStrings, WorkPerBlockStaysWithinItsBudget) {
+    // In a designed analysis block only the release search runs (a unit a sample); elsewhere at
+    // most the budget, overrun by one indivisible step (one lag of the period search, one trial of
+    // the comb fit, one partial).
+    constexpr int64_t one_step = 1024;
+    for (int block : {64, 2048}) {
+        signals::modelled_stream s;
+        const auto m = guitar(41.2, 0.2, 44100); // the longest window, the largest transform
+        signals::add_note(s, m, signals::render_model(m, 0), 3000, 0.5);
+        dsp::pluck_tracker tracker;
+        tracker.prepare(44100, block);
+        std::vector<float> in(static_cast<size_t>(block));
+        int64_t heaviest_light = 0, heaviest = 0, total = 0;
+        int estimates = 0;
+        for (size_t at = 0; at < s.samples.size() + 44100; at += in.size()) {
+            for (size_t i = 0; i < in.size(); i++)
+                in[i] = at + i < s.samples.size() ? s.samples[at + i] : 0.0f;
+            tracker.push(in.data(), block);
+            const bool spare = (at / in.size()) % 2 == 0;
+            dsp::pluck_estimate e{};
+            estimates += tracker.advance(block, spare, e);
+            const int64_t units = tracker.last_units();
+            (spare ? heaviest : heaviest_light) =
+                std::max(spare ? heaviest : heaviest_light, units);
+            total += units;
+        }
+        EXPECT_EQ(estimates, 1) << block;
+        EXPECT_LE(heaviest_light, block) << block;
+        EXPECT_LE(heaviest, dsp::pluck_tracker::units_per_sample * block + one_step) << block;
+        EXPECT_GT(total, 10 * block) << block; // the count is real
+    }
+}
+
 } // namespace
