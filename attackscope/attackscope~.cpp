@@ -14,9 +14,9 @@ t_class *attackscope_tilde_class;
 void attackscope_reset(t_attackscope *x, int n, double host_sr) {
     if (!engine_reset(x->x_engine, n))
         pd_error(x,
-                 "attackscope~: out of memory for %zu bytes of sample arrays; idle until the "
+                 "attackscope~: out of memory for %lu bytes of sample arrays; idle until the "
                  "next chain build",
-                 engine_storage_bytes());
+                 static_cast<unsigned long>(engine_storage_bytes()));
     if (!engine_reset_position(x->x_engine, host_sr))
         pd_error(x, "attackscope~: out of memory for the position estimate; it stays off");
 }
@@ -148,7 +148,7 @@ void attackscope_free(t_attackscope *x) {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) void attackscope_tilde_setup(void) {
+extern "C" PD_MODULE_EXPORT void attackscope_tilde_setup(void) {
     attackscope_tilde_class =
         class_new(gensym("attackscope~"),
                   // Pd calls the creator with the typed words (A_GIMME); the cast via void (*)()

@@ -38,7 +38,7 @@ void *beatspan_new() {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) void beatspan_setup(void) {
+extern "C" PD_MODULE_EXPORT void beatspan_setup(void) {
     beatspan_class = class_new(gensym("beatspan"), reinterpret_cast<t_newmethod>(beatspan_new),
                                nullptr, sizeof(t_beatspan), CLASS_DEFAULT, A_NULL);
     class_doaddfloat(beatspan_class, reinterpret_cast<t_method>(beatspan_float));

@@ -1,8 +1,9 @@
 # The deken package of this build, made by the target "dek" (part of the default build): the
 # library folder attackscope/ with both plug-ins, their help patches and the plucked recording
 # the help plays, the meta patch, README and LICENSE, packed by scripts/dek.py into
-#   <build>/dek/attackscope[v<version>](Linux-<cpu>-32).dek
-# (cpu as deken names it: amd64, arm64; 32 for Pd's single-precision t_float).
+#   <build>/dek/attackscope[v<version>](<system>-<cpu>-32).dek
+# (system and cpu as deken names them: Linux or Windows, amd64 or arm64; 32 for Pd's
+# single-precision t_float).
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
     set(dek_cpu amd64)
@@ -11,7 +12,11 @@ elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
 else()
     set(dek_cpu ${CMAKE_SYSTEM_PROCESSOR})
 endif()
-set(DEK_ARCH "Linux-${dek_cpu}-32")
+if(WIN32)
+    set(DEK_ARCH "Windows-${dek_cpu}-32")
+else()
+    set(DEK_ARCH "Linux-${dek_cpu}-32")
+endif()
 set(DEK_DIR "${CMAKE_BINARY_DIR}/dek")
 set(DEK_FILE "${DEK_DIR}/attackscope[v${PROJECT_VERSION}](${DEK_ARCH}).dek")
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those missing.
-#   install-deps.sh [build|test|bench|plot|python|arm64]...   (default: build)
+#   install-deps.sh [build|test|bench|plot|python|gui|screenshot|arm64|windows]...   (default: build)
+# gui: a virtual X server, Pd's GUI and Debian's default font, for the layout test of the help
+# patches; screenshot: those and a screen-capture tool (import), for the help patches' pictures.
 # arm64: the cross compiler, qemu-user, and Debian's arm64 pd with the arm64 libraries it runs on
 # (dpkg multiarch). That pd is unpacked into build/arm64-pd/root, not installed: puredata-core
 # cannot be installed for two architectures at once, and installing the arm64 one removes the
@@ -16,9 +18,14 @@ plot=(python3-matplotlib)
 # The Python module: built by pip from Debian's setuptools and pybind11 in a venv, no network.
 python=("${build[@]}" python3-dev python3-pybind11 pybind11-dev python3-numpy python3-venv
     python3-setuptools python3-wheel python3-pip python3-pytest python3-matplotlib)
+gui=(xvfb puredata-gui tcl fonts-dejavu-core)
+screenshot=("${gui[@]}" imagemagick)
 arm64=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libc6:arm64 libstdc++6:arm64
     libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64)
 arm64_pd_root=build/arm64-pd/root
+# windows: the cross compiler and its binutils (dlltool, objdump), Wine to run the build's tools and
+# tests, and file(1) for the package check.
+windows=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 file)
 
 wanted=()
 with_arm64=false
@@ -30,6 +37,9 @@ for group in "${@:-build}"; do
     arm64) wanted+=("${arm64[@]}"); with_arm64=true ;;
     plot) wanted+=("${plot[@]}") ;;
     python) wanted+=("${python[@]}") ;;
+    gui) wanted+=("${gui[@]}") ;;
+    screenshot) wanted+=("${screenshot[@]}") ;;
+    windows) wanted+=("${windows[@]}") ;;
     *) echo "unknown group: $group" >&2; exit 2 ;;
     esac
 done

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
-"""Draws what attackscope finds in a sound file: the waveform, the block energy, the onsets and
-each event's shape ratio (and the pluck position with --position), into a PNG.
+"""Draws what attackscope finds in sound files: the waveform, the block energy, the onsets and
+each event's shape ratio, and with --position each note's pluck position coloured by its
+confidence, into a PNG.
 
-    scripts/plot-events.py FILE [-o OUT.png] [--program PATH] [--position] [-- OPTIONS...]
+    scripts/plot-events.py FILE... [-o OUT.png] [--program PATH] [--position] [-- OPTIONS...]
 
+Several files are drawn one after another on one time axis, each analysed from its own start.
 OPTIONS after "--" go to attackscope as they are (e.g. -- --block 1024 --floor 20). The program
 is taken from --program, else build/release/bin/attackscope, else the PATH. matplotlib (Debian
 python3-matplotlib) is installed by scripts/install-deps.sh when missing.
@@ -81,36 +83,104 @@ def read_wav(path):
     return x, rate
 
 
+def split_rows(rows):
+    """The program's rows as (energies, events, notes): energies as (time, sent) pairs, events as
+    the rows of the designed analysis, notes as dicts of time, position, confidence and other
+    comb. Notes are the program's own note rows; a program without them fills the position
+    columns of the event rows instead, and those rows then stand for the notes."""
+    energy = [(r["onset_s"], r["sent"]) for r in rows if r["outcome"] == "energy"]
+    events = [r for r in rows if r["outcome"] not in ("energy", "note")]
+    note_rows = [r for r in rows if r["outcome"] == "note"]
+    if not note_rows:
+        note_rows = [r for r in events if r.get("position") is not None]
+    notes = [{"t": r["onset_s"], "position": r.get("position"),
+              "confidence": r.get("confidence"), "other": r.get("other_comb")}
+             for r in note_rows]
+    return energy, events, notes
+
+
+def place_files(rows, durations):
+    """Shifts the times of each file's rows by the durations of the files before it, in the order
+    of `durations` (a list of (file, seconds)); rows of other files are left out."""
+    start, at = {}, 0.0
+    for name, seconds in durations:
+        start[name] = at
+        at += seconds
+    placed = []
+    for r in rows:
+        if r.get("file") in start:
+            placed.append(dict(r, onset_s=r["onset_s"] + start[r["file"]]))
+    return placed
+
+
+def file_seconds(rows, name, wave):
+    """A file's length: from its samples when it is a WAV, else from its last energy block."""
+    if wave is not None:
+        return len(wave[0]) / wave[1]
+    times = [r["onset_s"] for r in rows if r.get("file") == name and r["outcome"] == "energy"]
+    if len(times) > 1:
+        return times[-1] + (times[-1] - times[-2])
+    return max((r["onset_s"] for r in rows if r.get("file") == name), default=0.0)
+
+
+def draw_positions(ax, notes, plt):
+    """Each note's pluck position as a point coloured by its confidence; the other comb, where
+    there is one, as a small ring; a note without an estimate (position 0) as a grey cross."""
+    measured = [n for n in notes if n["position"]]
+    empty = [n for n in notes if not n["position"]]
+    if measured:
+        points = ax.scatter([n["t"] for n in measured], [n["position"] for n in measured],
+                            c=[n["confidence"] or 0.0 for n in measured], cmap="viridis",
+                            vmin=0.0, vmax=1.0, s=36, edgecolors="k", linewidths=0.5,
+                            zorder=3, label="position")
+        bar = plt.colorbar(points, cax=ax.inset_axes([1.01, 0.0, 0.012, 1.0]))
+        bar.set_label("confidence")
+    others = [n for n in notes if n["other"]]
+    if others:
+        ax.scatter([n["t"] for n in others], [n["other"] for n in others], s=16,
+                   facecolors="none", edgecolors="0.4", linewidths=0.8, label="other comb")
+    if empty:
+        ax.plot([n["t"] for n in empty], [0.0] * len(empty), "x", color="tab:gray",
+                label="no estimate")
+    ax.set_ylim(-0.02, 0.52)
+    ax.set_ylabel("pluck position")
+    if others or empty:
+        ax.legend(loc="upper left", fontsize="small", ncol=3)
+
+
 def main():
     parser = argparse.ArgumentParser(usage=__doc__)
-    parser.add_argument("file")
-    parser.add_argument("-o", "--output", help="PNG to write (default: FILE with .png)")
+    parser.add_argument("files", nargs="+", metavar="FILE")
+    parser.add_argument("-o", "--output", help="PNG to write (default: the first FILE with .png)")
     parser.add_argument("--program")
     parser.add_argument("--position", action="store_true", help="draw the position estimate too")
-    parser.add_argument("extra", nargs="*", help=argparse.SUPPRESS)
-    args = parser.parse_args()
+    argv = sys.argv[1:]
+    extra = argv[argv.index("--") + 1:] if "--" in argv else []
+    args = parser.parse_args(argv[:argv.index("--")] if "--" in argv else argv)
     need_matplotlib()
     import matplotlib.pyplot as plt
     import numpy as np
 
     command = [find_program(args.program), "--format", "jsonl", "--energies", "--jobs", "1"]
-    command += (["--position"] if args.position else []) + args.extra + [args.file]
+    command += (["--position"] if args.position else []) + extra + args.files
     run = subprocess.run(command, capture_output=True, text=True)
     sys.stderr.write(run.stderr)
     if run.returncode != 0:
         sys.exit(run.returncode)
     rows = [json.loads(line) for line in run.stdout.splitlines()]
-    energy = [(r["onset_s"], r["sent"]) for r in rows if r["outcome"] == "energy"]
-    events = [r for r in rows if r["outcome"] != "energy"]
+    # The program names each file as it was given; its rows are placed one file after another.
+    waves = [read_wav(f) for f in args.files]
+    durations = [(f, file_seconds(rows, f, w)) for f, w in zip(args.files, waves)]
+    rows = place_files(rows, durations)
+    energy, events, notes = split_rows(rows)
     block_s = energy[1][0] - energy[0][0] if len(energy) > 1 else 0.0464
 
     panels = 4 if args.position else 3
     fig, axes = plt.subplots(panels, 1, sharex=True, figsize=(10, 1.9 * panels + 0.6),
                              height_ratios=[1.2, 1, 1] + [1] * (panels - 3))
-    wave = read_wav(args.file)
     ax = axes[0]
-    if wave is not None:
-        x, rate = wave
+    if all(w is not None for w in waves) and len({w[1] for w in waves}) == 1:
+        x, rate = np.concatenate([w[0] for w in waves]), waves[0][1]
         # Min and max over short stretches: a faithful outline at any length.
         step = max(1, len(x) // 4000)
         n = len(x) // step * step
@@ -118,9 +188,12 @@ def main():
         ax.fill_between(t, x[:n].reshape(-1, step).min(axis=1), x[:n].reshape(-1, step).max(axis=1),
                         color="0.35", linewidth=0)
     else:
-        ax.text(0.5, 0.5, "waveform drawn for WAV files only", transform=ax.transAxes, ha="center")
+        ax.text(0.5, 0.5, "waveform drawn for WAV files of one rate only", transform=ax.transAxes, ha="center")
     ax.set_ylabel("waveform")
-    ax.set_title(os.path.basename(args.file))
+    ax.set_title(" + ".join(os.path.basename(f) for f in args.files))
+    for at in np.cumsum([d for _, d in durations])[:-1]:
+        for a in axes:
+            a.axvline(at, color="k", lw=0.8, ls=":")
 
     ax = axes[1]
     if energy:
@@ -152,16 +225,11 @@ def main():
         ax.legend(loc="upper right", fontsize="small", ncol=len(shown))
 
     if args.position:
-        ax = axes[3]
-        for r in events:
-            if r.get("position") is not None:
-                ax.plot(r["onset_s"], r["position"], "o", color="tab:purple",
-                        alpha=max(0.2, min(1.0, r.get("confidence") or 0.0)))
-        ax.set_ylabel("position")
+        draw_positions(axes[3], notes, plt)
     axes[-1].set_xlabel("time (s); one step of the energy is one block of %.1f ms" % (block_s * 1000))
     fig.tight_layout()
-    out = args.output or os.path.splitext(args.file)[0] + ".png"
-    fig.savefig(out, dpi=80)
+    out = args.output or os.path.splitext(args.files[0])[0] + ".png"
+    fig.savefig(out, dpi=80, bbox_inches="tight")
     print(out)
 
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <utility>
 
 namespace dsp {
@@ -14,7 +15,7 @@ void resumable_fft::prepare(int max_size) {
     cos_.assign(static_cast<size_t>(size / 2), 0.0);
     sin_.assign(static_cast<size_t>(size / 2), 0.0);
     for (int k = 0; k < size / 2; k++) {
-        const double a = -2.0 * M_PI * k / size;
+        const double a = -2.0 * std::numbers::pi * k / size;
         cos_[static_cast<size_t>(k)] = std::cos(a);
         sin_[static_cast<size_t>(k)] = std::sin(a);
     }

@@ -14,10 +14,8 @@ constexpr double window_periods = 4.0, window_min_seconds = 0.023;
 constexpr double band = 0.45;        // partials are followed up to this fraction of the sample rate
 constexpr double search_width = 0.3; // partial search, either side, as a fraction of f0
 constexpr double release_fraction = 0.1;
-constexpr double rise_factor = 2.0;    // a new note's onset block peaks above twice ...
-constexpr double level_seconds = 0.05; // ... the input's peak level, decaying at this rate
 constexpr double significant_stretch =
-    0.5; // share of the series' misfit an inharmonicity must explain
+    0.2; // share of the series' misfit an inharmonicity must explain
 
 // A real number as a sample count or index in [lo, hi]; NaN gives lo.
 int64_t clamped(double v, int64_t lo, int64_t hi) {
@@ -41,9 +39,15 @@ void pluck_tracker::prepare(double sr, int max_block) {
     sr_ = std::isfinite(sr) ? std::clamp(sr, 4000.0, 768000.0) : 44100.0;
     max_block_ = std::clamp(max_block, 1, 65536);
     edge_ = static_cast<int>(clamped(std::round(0.001 * sr_), 1, 1 << 20));
-    pre_ = static_cast<int>(clamped(std::round(0.005 * sr_), 1, 1 << 20));
-    after_ = static_cast<int>(clamped(std::round(0.05 * sr_), 1, 1 << 20));
-    level_decay_ = std::exp(-1.0 / (level_seconds * sr_));
+    // The release search around a candidate: its rise has begun at most 4 ms before the
+    // candidate (the detector's reference), and a soft release's edge is past 12 ms after it.
+    pre_ = static_cast<int>(clamped(std::round(0.004 * sr_), 1, 1 << 20));
+    after_ = static_cast<int>(clamped(std::round(0.012 * sr_), 1, 1 << 20));
+    detector_.prepare(sr_);
+    // A finger may hold the string for 150 ms after its push, which can set the string ringing
+    // in the modes that have a node under it: an estimate is given only when no stronger edge
+    // followed within that time.
+    confirm_ = static_cast<int>(clamped(std::round(0.15 * sr_), 1, 1 << 24));
     decimation_ = static_cast<int>(clamped(sr_ / 5500.0, 1, 1 << 20));
     // Butterworth low-pass at 1 kHz as two sections (Q = 0.5412, 1.3066), bilinear transform.
     const double w = std::tan(M_PI * std::min(1000.0, 0.2 * sr_) / sr_);
@@ -84,7 +88,9 @@ void pluck_tracker::reset() {
     total_ = 0;
     last_n_ = 0;
     last_bad_ = -1;
-    level_ = level_before_ = block_peak_ = 0.0;
+    detector_.reset();
+    candidate_ = -1;
+    pending_ = false;
     state_ = state::idle;
     release_ = -1;
 }
@@ -96,8 +102,6 @@ double pluck_tracker::sample(int64_t i) const {
 void pluck_tracker::push(const float *in, int n) {
     if (ring_.empty() || !in || n <= 0)
         return;
-    level_before_ = level_;
-    block_peak_ = 0.0;
     for (int i = 0; i < n; i++) {
         float v = in[i];
         if (!std::isfinite(v)) {
@@ -105,25 +109,20 @@ void pluck_tracker::push(const float *in, int n) {
             last_bad_ = total_ + i;
         }
         ring_[static_cast<size_t>((total_ + i) & mask_)] = v; // masked: inside the ring
-        const double a = std::fabs(static_cast<double>(v));
-        block_peak_ = std::max(block_peak_, a);
-        level_ = std::max(a, level_ * level_decay_);
+        // Huge values would leave the detector's energy infinite; they are no pluck.
+        if (detector_.feed(std::clamp(static_cast<double>(v), -1e6, 1e6), total_ + i))
+            candidate_ = total_ + i;
     }
     total_ += n;
     last_n_ = n;
 }
 
-void pluck_tracker::onset() {
-    if (ring_.empty() || state_ != state::idle)
-        return;
-    // No rise in level: the gate reacts to the ringing of the note already measured.
-    if (!(block_peak_ > rise_factor * level_before_))
-        return;
-    const int64_t block_start = total_ - last_n_;
-    const int before = std::min(last_n_, max_block_);
-    start_ = std::max<int64_t>(0, block_start - before - pre_);
-    end_ = total_ + after_;
-    // start_..end_ spans at most 2 * max_block_ + pre_ + after_, the envelope's length.
+void pluck_tracker::begin_note(int64_t at) {
+    // A later candidate while a note is measured replaces it: the first was the finger's push,
+    // a knock or the start of noise, or a note that the next one cut short before its estimate.
+    start_ = std::max<int64_t>(0, at - pre_);
+    end_ = at + after_;
+    // start_..end_ spans pre_ + after_, within the envelope's length.
     end_ = std::min<int64_t>(end_, start_ + static_cast<int64_t>(envelope_.size()));
     cursor_ = start_;
     running_ = 0.0;
@@ -331,7 +330,7 @@ bool pluck_tracker::series_fit::solve(double &f0, double &b) const {
         const double plain = suu - su * su / sw;
         const double line = det > 0.0 && std::isfinite(det) ? (sw * suv - sv * su) / det : 0.0;
         const double explained = line * (suv - su * sv / sw);
-        if (line != 0.0 && explained > significant_stretch * plain) {
+        if (line > 0.0 && explained > significant_stretch * plain) {
             slope = line;
             a = (su - slope * sv) / sw;
         }
@@ -500,10 +499,14 @@ pluck_estimate pluck_tracker::conclude() const {
     double confidence = q_fit * q_series * q_period;
     if (!std::isfinite(confidence) || last_bad_ >= start_)
         confidence = 0.0;
-    const double position = fit_.position();
+    double position = fit_.position(), other = fit_.pickup();
     if (!(position > 0.0 && position <= 0.5))
-        return {0.0, f0_, 0.0};
-    return {position, f0_, std::clamp(confidence, 0.0, 1.0)};
+        return {0.0, f0_, 0.0, 0.0, release_};
+    // The fit cannot tell which comb is the pluck's; without a known pickup it is the one nearer
+    // the middle (pickups sit near an end), with one the one farther from it.
+    if (pickup_ > 0.0 && other > 0.0 && std::fabs(position - pickup_) < std::fabs(other - pickup_))
+        std::swap(position, other);
+    return {position, f0_, std::clamp(confidence, 0.0, 1.0), other, release_};
 }
 
 void pluck_tracker::fail(double f0) {
@@ -513,12 +516,33 @@ void pluck_tracker::fail(double f0) {
 }
 
 bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
-    if (state_ == state::idle || n <= 0)
+    last_units_ = 0;
+    if (n <= 0)
+        return false;
+    if (candidate_ >= 0) {
+        if (pending_ && candidate_ < waiting_.release_sample + confirm_)
+            pending_ = false; // that note was the finger's push
+        begin_note(candidate_);
+        candidate_ = -1;
+    }
+    if (pending_ && total_ >= waiting_.release_sample + confirm_) {
+        pending_ = false;
+        out = waiting_;
+        return true;
+    }
+    if (state_ == state::idle)
         return false;
     int64_t budget = int64_t{units_per_sample} * std::min(n, max_block_);
     bool concluded = false;
-    pluck_estimate result{0.0, 0.0, 0.0};
-    while (budget > 0 && !concluded) {
+    // A stretch without a release edge or without a clear period is no note (noise, a push, a
+    // knock) and ends silently; a note whose partials or comb cannot be measured ends with
+    // {0, f0, 0}.
+    pluck_estimate result{0.0, 0.0, 0.0, 0.0, -1};
+    last_units_ = 0;
+    while (budget > 0 && !concluded && state_ != state::idle) {
+        // A designed analysis block leaves the estimate only the light release search.
+        if (!spare && state_ != state::search)
+            break;
         int64_t spent = 0;
         switch (state_) {
         case state::idle:
@@ -533,10 +557,6 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             break;
         case state::release:
             spent = step_release(budget);
-            if (state_ == state::idle) {
-                concluded = true;
-                result = {0.0, 0.0, 0.0};
-            }
             break;
         case state::rough_wait:
             if (total_ - window_start_ < stretch_[stretch_index_]) {
@@ -547,7 +567,6 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                                       static_cast<int>(decimated_.size()));
             if (window_start_ < total_ - (mask_ + 1)) { // overwritten: cannot happen by sizing
                 fail(0.0);
-                concluded = true;
                 break;
             }
             if (stretch_index_ == 0) {
@@ -562,10 +581,8 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             break;
         case state::rough_period:
             spent = period_.step(budget);
-            if (period_.done() && !conclude_period()) {
+            if (period_.done() && !conclude_period())
                 fail(0.0);
-                concluded = true;
-            }
             break;
         case state::window_wait:
             hann_c_ = std::cos(M_PI * 0.5 / window_len_);
@@ -579,7 +596,6 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         case state::window:
             if (window_start_ + cursor_ < total_ - (mask_ + 1)) { // overwritten: not by sizing
                 fail(0.0);
-                concluded = true;
                 break;
             }
             spent = step_window(budget);
@@ -603,7 +619,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             spent = step_partials(budget);
             if (state_ == state::idle) {
                 concluded = true;
-                result = {0.0, f0_, 0.0};
+                result = {0.0, f0_, 0.0, 0.0, release_};
             }
             break;
         case state::prepare_fit:
@@ -611,7 +627,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             spent = budget;
             if (state_ == state::idle) {
                 concluded = true;
-                result = {0.0, 0.0, 0.0};
+                result = {0.0, f0_, 0.0, 0.0, release_};
             }
             break;
         case state::fit:
@@ -626,12 +642,16 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         if (!spare && state_ != state::search)
             budget = 0; // only the light first step in a busy block
         budget -= std::max<int64_t>(spent, 0);
+        last_units_ += std::max<int64_t>(spent, 0);
     }
     if (!concluded)
         return false;
+    if (result.release_sample >= 0 && total_ < result.release_sample + confirm_) {
+        waiting_ = result;
+        pending_ = true;
+        return false;
+    }
     out = result;
-    out.other = result.position > 0.0 ? fit_.pickup() : 0.0;
-    out.release_sample = release_;
     return true;
 }
 

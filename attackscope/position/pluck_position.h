@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "dsp/biquad.h"
-#include "position/comb_fit.h"
-#include "position/pluck_estimate.h"
-#include "position/period_search.h"
 #include "dsp/resumable_fft.h"
+#include "position/comb_fit.h"
+#include "position/note_detector.h"
+#include "position/period_search.h"
+#include "position/pluck_estimate.h"
 
 namespace dsp {
 
@@ -75,22 +76,25 @@ class pluck_tracker {
     void prepare(double sr, int max_block);
     // Forgets the history and any note in progress.
     void reset();
-    // A known pickup position (fraction from the nearer end), or 0 when it is not known.
-    void set_pickup(double g) { known_pickup_ = g; }
     // The block's raw input, in stream order (n <= max_block: a longer block is stored whole,
     // but leaves the history shorter than planned). Non-finite samples are stored as 0.
     void push(const float *in, int n);
-    // The gate started an event in the block just pushed.
-    void onset();
+    // The known pickup position, a fraction of the length from the nearer end in (0, 0.5]; 0 (or
+    // anything outside) for none. With it the comb nearer g is the pickup's.
+    void set_pickup(double g) { pickup_ = g > 0.0 && g <= 0.5 ? g : 0.0; }
+    // Kept for callers of the gate's onsets; the tracker finds its notes itself.
+    void onset() {}
     // Advances pending work; with spare false only the light first step runs. Returns true, once
     // per note, when the estimate is written to out.
     bool advance(int n, bool spare, pluck_estimate &out);
 
-    // A note is being gathered or analysed.
-    bool busy() const { return state_ != state::idle; }
+    // A note is being gathered or analysed, or its estimate waits for confirmation.
+    bool busy() const { return state_ != state::idle || pending_; }
     // Stream index (samples pushed since reset) of the release found for the latest note, or -1.
     int64_t release_index() const { return release_; }
     int64_t samples_pushed() const { return total_; }
+    // Work units the last advance() spent (the release search's count a sample each).
+    int64_t last_units() const { return last_units_; }
     double sample_rate() const { return sr_; }
     pluck_details details() const {
         return {fit_.pickup(),  fit_.residual(), spread_,    aperiodicity_,
@@ -98,7 +102,6 @@ class pluck_tracker {
     }
 
   private:
-    double known_pickup_ = 0.0;
     enum class state {
         idle,
         search,
@@ -142,13 +145,17 @@ class pluck_tracker {
     // History.
     std::vector<float> ring_;
     int64_t mask_ = 0;
-    int64_t total_ = 0;         // samples pushed since reset
-    int last_n_ = 0;            // length of the last block pushed
-    int64_t last_bad_ = -1;     // stream index of the latest non-finite sample
-    double level_decay_ = 0.0;  // per sample, of the peak level
-    double level_ = 0.0;        // peak level of the input, decaying
-    double level_before_ = 0.0; // level_ before the latest block
-    double block_peak_ = 0.0;   // largest |sample| of the latest block
+    int64_t total_ = 0;     // samples pushed since reset
+    int last_n_ = 0;        // length of the last block pushed
+    int64_t last_bad_ = -1; // stream index of the latest non-finite sample
+    note_detector detector_;
+    int64_t candidate_ = -1; // the latest candidate release not yet taken up, or -1
+    double pickup_ = 0.0;    // known pickup position, 0 for none
+    void begin_note(int64_t at);
+    int64_t last_units_ = 0;
+    int confirm_ = 0;      // samples after a release before its estimate is given
+    bool pending_ = false; // an estimate waits until confirm_ after its release
+    pluck_estimate waiting_{};
 
     // The note in progress.
     state state_ = state::idle;

@@ -1,6 +1,14 @@
 #include "pd_host.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstdarg>
 #include <cstdio>
@@ -209,12 +217,22 @@ void clear_console() {
 }
 
 bool load_plugin(const std::string &path, const std::string &setup_entry) {
+#ifdef _WIN32
+    // As Pd for Windows loads a plug-in: its imports from pd.dll resolve against this host.
+    HMODULE lib = LoadLibraryA(path.c_str());
+    if (!lib) {
+        console().push_back("error: " + path + ": Windows error " + std::to_string(GetLastError()));
+        return false;
+    }
+    auto setup = reinterpret_cast<void (*)()>(GetProcAddress(lib, setup_entry.c_str()));
+#else
     void *lib = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
     if (!lib) {
         console().push_back(std::string("error: ") + dlerror());
         return false;
     }
     auto setup = reinterpret_cast<void (*)()>(dlsym(lib, setup_entry.c_str()));
+#endif
     if (!setup) {
         console().push_back("error: no " + setup_entry + " in " + path);
         return false;

@@ -16,8 +16,9 @@ namespace pdhost {
 std::vector<std::string> &console();
 void clear_console();
 
-// dlopen()s a built plug-in and calls its setup entry; returns false (with a console line) on
-// failure. Plug-ins linked into the test binary call their setup entry directly instead.
+// Loads a built plug-in (dlopen(), or LoadLibrary() on Windows) and calls its setup entry;
+// returns false (with a console line) on failure. Plug-ins linked into the test binary call their
+// setup entry directly instead.
 bool load_plugin(const std::string &path, const std::string &setup_entry);
 
 // Whether a class of this name has been registered by a setup entry.

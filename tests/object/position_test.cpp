@@ -115,11 +115,13 @@ TEST_F(Position, CleanPlucksGiveOneListEachNearTheTruth) {
     }
 }
 
-TEST_F(Position, NoiseBurstHasLowConfidence) {
+// A noise burst has no period: it is no note, and gets no estimate (or, at most, one it does not
+// trust).
+TEST_F(Position, NoiseBurstGetsNoTrustedEstimate) {
     const auto burst = signals::render_noise_burst(0.3, 0.05, 0.5, 3, 44100, 4410);
     pdhost::Object scope("attackscope~", position_flag);
     const Outputs r = run(scope, burst.samples, 64);
-    ASSERT_GE(r.positions.size(), 1u);
+    EXPECT_LE(r.positions.size(), 1u);
     for (const auto &list : r.positions)
         EXPECT_LT(list[2], 0.2f);
 }

@@ -5,11 +5,11 @@
 #include <limits>
 #include <vector>
 
+#include "dsp/resumable_fft.h"
+#include "plucked_string.h"
 #include "position/comb_fit.h"
 #include "position/period_search.h"
 #include "position/pluck_position.h"
-#include "plucked_string.h"
-#include "dsp/resumable_fft.h"
 #include "signals.h"
 
 namespace {
@@ -201,7 +201,7 @@ played play(dsp::pluck_tracker &tracker, const std::vector<float> &audio, int n,
             std::find(onset_blocks.begin(), onset_blocks.end(), b) != onset_blocks.end();
         if (onset)
             tracker.onset();
-        dsp::pluck_estimate e{-1, -1, -1};
+        dsp::pluck_estimate e{-1, -1, -1, -1, -2};
         if (tracker.advance(n, !busy, e)) {
             p.estimates.push_back(e);
             p.at.push_back(tracker.samples_pushed());
@@ -255,10 +255,12 @@ TEST(PluckTracker, CleanPlucksAtEveryOutput) {
 TEST(PluckTracker, LowConfidenceForNoiseBarsAndChords) {
     dsp::pluck_tracker tracker;
     tracker.prepare(44100, 64);
+    // A burst of noise has no period: no note at all, or one of low confidence.
     const auto burst = signals::render_noise_burst(0.3, 0.05, 0.6, 9, 44100, 3000);
     played p = play(tracker, burst.samples, 64, {3000 / 64});
-    ASSERT_EQ(p.estimates.size(), 1u);
-    EXPECT_LT(p.estimates[0].confidence, 0.2);
+    ASSERT_LE(p.estimates.size(), 1u);
+    if (!p.estimates.empty())
+        EXPECT_LT(p.estimates[0].confidence, 0.2);
 
     const auto bar = signals::render_bar(330.0, 0.35, 0.6, 44100, 3000);
     p = play(tracker, bar.samples, 64, {3000 / 64});
@@ -283,7 +285,8 @@ TEST(PluckTracker, OneEstimatePerNoteAndOnsetsWhileGatheringIgnored) {
     audio.insert(audio.end(), note.samples.begin(), note.samples.end());
     std::vector<size_t> onsets;
     const size_t first = pull_block(note, 64, 44100);
-    for (size_t b = first; b < first + 340; b++) {
+    // (every third block: the gate holds off between events, so analysis blocks stay apart)
+    for (size_t b = first; b < first + 340; b += 3) {
         onsets.push_back(b);
         onsets.push_back(b + 44100 / 64);
     }
@@ -294,20 +297,19 @@ TEST(PluckTracker, OneEstimatePerNoteAndOnsetsWhileGatheringIgnored) {
     EXPECT_GT(p.at[1], 44100);
 }
 
-TEST(PluckTracker, NothingWithoutOnsets) {
+TEST(PluckTracker, FindsNotesWithoutTheGateAndAClickIsNone) {
     dsp::pluck_tracker tracker;
     tracker.prepare(44100, 64);
     const auto note = pluck(110.0, 0.3, true);
-    EXPECT_TRUE(play(tracker, note.samples, 64, {}).estimates.empty());
+    const played found = play(tracker, note.samples, 64, {});
+    ASSERT_EQ(found.estimates.size(), 1u);
+    EXPECT_NEAR(found.estimates[0].position, 0.3, 0.02);
     EXPECT_FALSE(tracker.busy());
-    // A click: a release, but no period; the note ends with nothing measured.
+    // A click rises like a release but leaves no period: no note.
     std::vector<float> click(20000, 0.0f);
     click[700] = 0.5f;
-    const played p = play(tracker, click, 64, {10});
-    ASSERT_EQ(p.estimates.size(), 1u);
-    EXPECT_EQ(p.estimates[0].position, 0.0);
-    EXPECT_EQ(p.estimates[0].f0, 0.0);
-    EXPECT_EQ(p.estimates[0].confidence, 0.0);
+    EXPECT_TRUE(play(tracker, click, 64, {10}).estimates.empty());
+    EXPECT_FALSE(tracker.busy());
 }
 
 TEST(PluckTracker, ResetForgetsANoteInProgress) {

@@ -1,0 +1,149 @@
+// The tracker on modelled strings: what counts as a note in noise, under a held finger and under
+// a string still ringing, and the known pickup. Loose bounds: the evaluation measures accuracy.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "position/pluck_position.h"
+#include "string_model.h"
+
+namespace {
+
+std::vector<dsp::pluck_estimate> run(const std::vector<float> &audio, int block, int rate,
+                                     double pickup = 0.0) {
+    dsp::pluck_tracker tracker;
+    tracker.prepare(rate, block);
+    tracker.set_pickup(pickup);
+    std::vector<dsp::pluck_estimate> out;
+    std::vector<float> in(static_cast<size_t>(block));
+    const size_t total = audio.size() + static_cast<size_t>(rate) / 2;
+    for (size_t at = 0; at < total; at += in.size()) {
+        for (size_t i = 0; i < in.size(); i++)
+            in[i] = at + i < audio.size() ? audio[at + i] : 0.0f;
+        tracker.push(in.data(), block);
+        dsp::pluck_estimate e{};
+        // Every fourth block is a designed analysis block: light work only.
+        if (tracker.advance(block, (at / in.size()) % 4 != 3, e))
+            out.push_back(e);
+    }
+    return out;
+}
+
+signals::string_model guitar(double f0, double beta, int rate) {
+    signals::string_model m;
+    m.f0 = f0;
+    m.position = beta;
+    m.inharmonicity = 5e-5;
+    m.rate = rate;
+    m.seconds = 0.5;
+    return m;
+}
+
+// The estimate lies at the note's release and reads its position.
+void expect_note(const dsp::pluck_estimate &e, const signals::stream_note &n, int rate,
+                 double tolerance = 0.03) {
+    EXPECT_NEAR(e.position, n.position, tolerance);
+    EXPECT_NEAR(e.f0, n.f0, 0.01 * n.f0);
+    EXPECT_NEAR(static_cast<double>(e.release_sample), n.release, 0.004 * rate);
+}
+
+TEST(RealStrings, ANoteInNoiseFromTheFirstBlockIsFoundOnce) {
+    struct item {
+        int block, rate;
+        double noise_dbfs;
+    };
+    for (const item c : {item{64, 44100, -45}, item{2048, 44100, -60}, item{2048, 48000, -45},
+                         item{1, 44100, -50}, item{256, 96000, -45}}) {
+        signals::modelled_stream s;
+        const auto m = guitar(147.0, 0.23, c.rate);
+        signals::add_note(s, m, signals::render_model(m, 0), c.rate / 5, 0.5);
+        signals::add_white_noise(s, c.noise_dbfs, 3);
+        const auto got = run(s.samples, c.block, c.rate);
+        ASSERT_EQ(got.size(), 1u) << c.block << " " << c.rate;
+        expect_note(got[0], s.notes[0], c.rate);
+    }
+}
+
+TEST(RealStrings, AHeldFingerGivesOneEstimateAtTheRelease) {
+    for (double contact_ms : {45.0, 100.0, 150.0}) {
+        for (int block : {64, 2048}) {
+            signals::modelled_stream s;
+            auto m = guitar(98.0, 0.31, 44100);
+            m.contact_ms = contact_ms;
+            m.push_ms = 3.0; // a quick push: an edge of its own before the release
+            m.finger_damping = 2.0;
+            signals::add_note(s, m, signals::render_model(m, 0), 4410, 0.5);
+            const auto got = run(s.samples, block, 44100);
+            ASSERT_EQ(got.size(), 1u) << contact_ms << " " << block;
+            expect_note(got[0], s.notes[0], 44100);
+        }
+    }
+}
+
+TEST(RealStrings, ANoteUnderARingingStringGetsItsOwnEstimate) {
+    signals::modelled_stream s;
+    const auto a = guitar(110.0, 0.18, 44100), b = guitar(165.0, 0.37, 44100);
+    const auto na = signals::render_model(a, 0), nb = signals::render_model(b, 0);
+    signals::add_note(s, a, na, 2000, 0.3);
+    signals::add_note(s, b, nb, 2000 + na.release + 15000 - nb.release, 0.5);
+    for (int block : {64, 2048}) {
+        const auto got = run(s.samples, block, 44100);
+        ASSERT_EQ(got.size(), 2u) << block;
+        expect_note(got[0], s.notes[0], 44100);
+        expect_note(got[1], s.notes[1], 44100);
+    }
+}
+
+TEST(RealStrings, AKnownPickupTakesTheOtherComb) {
+    // A pickup farther from the end than the pluck: the comb pair is that of a pluck at the
+    // pickup's place heard at the pluck's.
+    signals::modelled_stream s;
+    auto m = guitar(196.0, 0.12, 44100);
+    m.output = signals::string_output::pickup;
+    m.pickup = 0.3;
+    signals::add_note(s, m, signals::render_model(m, 0), 3000, 0.5);
+    const auto unknown = run(s.samples, 64, 44100);
+    const auto known = run(s.samples, 64, 44100, 0.3);
+    ASSERT_EQ(unknown.size(), 1u);
+    ASSERT_EQ(known.size(), 1u);
+    EXPECT_NEAR(unknown[0].position, 0.3, 0.02);
+    EXPECT_NEAR(unknown[0].other, 0.12, 0.02);
+    EXPECT_NEAR(known[0].position, 0.12, 0.02);
+    EXPECT_NEAR(known[0].other, 0.3, 0.02);
+}
+
+TEST(RealStrings, WorkPerBlockStaysWithinItsBudget) {
+    // In a designed analysis block only the release search runs (a unit a sample); elsewhere at
+    // most the budget, overrun by one indivisible step (one lag of the period search, one trial of
+    // the comb fit, one partial).
+    constexpr int64_t one_step = 1024;
+    for (int block : {64, 2048}) {
+        signals::modelled_stream s;
+        const auto m = guitar(41.2, 0.2, 44100); // the longest window, the largest transform
+        signals::add_note(s, m, signals::render_model(m, 0), 3000, 0.5);
+        dsp::pluck_tracker tracker;
+        tracker.prepare(44100, block);
+        std::vector<float> in(static_cast<size_t>(block));
+        int64_t heaviest_light = 0, heaviest = 0, total = 0;
+        int estimates = 0;
+        for (size_t at = 0; at < s.samples.size() + 44100; at += in.size()) {
+            for (size_t i = 0; i < in.size(); i++)
+                in[i] = at + i < s.samples.size() ? s.samples[at + i] : 0.0f;
+            tracker.push(in.data(), block);
+            const bool spare = (at / in.size()) % 2 == 0;
+            dsp::pluck_estimate e{};
+            estimates += tracker.advance(block, spare, e);
+            const int64_t units = tracker.last_units();
+            (spare ? heaviest : heaviest_light) =
+                std::max(spare ? heaviest : heaviest_light, units);
+            total += units;
+        }
+        EXPECT_EQ(estimates, 1) << block;
+        EXPECT_LE(heaviest_light, block) << block;
+        EXPECT_LE(heaviest, dsp::pluck_tracker::units_per_sample * block + one_step) << block;
+        EXPECT_GT(total, 10 * block) << block; // the count is real
+    }
+}
+
+} // namespace
