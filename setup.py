@@ -24,8 +24,9 @@ class build_ext_with_project_flags(build_ext):
 
 
 def pkg_config(flag, *packages):
-    out = subprocess.run(["pkg-config", flag, *packages], check=True, capture_output=True, text=True)
-    return out.stdout.split()
+    run = subprocess.run(["pkg-config", flag, *packages], check=True, capture_output=True,
+                         text=True)
+    return run.stdout.split()
 
 
 libraries = [f[2:] for f in pkg_config("--libs-only-l", "sndfile", "soxr")]
@@ -45,7 +46,8 @@ newest_header = max(os.path.getmtime(h) for h in depends)
 
 def needs_recompile(obj, src):
     # Only what changed since the last build; every object when a header or these flags did.
-    return not os.path.exists(obj) or os.path.getmtime(obj) < max(os.path.getmtime(src), newest_header)
+    newest = max(os.path.getmtime(src), newest_header)
+    return not os.path.exists(obj) or os.path.getmtime(obj) < newest
 
 
 ParallelCompile("ATTACKSCOPE_PY_JOBS", default=0, needs_recompile=needs_recompile).install()

@@ -42,7 +42,7 @@ def main():
     parser.add_argument("--runs", type=int, default=9)
     parser.add_argument("--block", type=int, default=2048)
     parser.add_argument("--position", action="store_true")
-    parser.add_argument("--core", type=int, default=None, help="the core to run on (default: the last)")
+    parser.add_argument("--core", type=int, help="the core to run on (default: the last)")
     a = parser.parse_args()
 
     core = a.core if a.core is not None else max(os.sched_getaffinity(0))
@@ -66,8 +66,10 @@ def main():
     seconds = result.audio_seconds
     print(f"recording: {a.recording} ({seconds:.1f} s of audio), blocks of {a.block}"
           f"{', position' if a.position else ''}, core {core}, {a.runs} runs, {module_rows} rows")
-    print(f"program   median {p * 1000:8.1f} ms  (min {min(program_times) * 1000:.1f})  {seconds / p:7.0f}x real time")
-    print(f"module    median {m * 1000:8.1f} ms  (min {min(module_times) * 1000:.1f})  {seconds / m:7.0f}x real time")
+    for name, times in (("program", program_times), ("module", module_times)):
+        median = statistics.median(times)
+        print(f"{name:9} median {median * 1000:8.1f} ms  (min {min(times) * 1000:.1f})"
+              f"  {seconds / median:7.0f}x real time")
     print(f"module / program: {m / p:.3f} ({'within' if m <= 1.1 * p else 'NOT within'} 10%)")
     return 0 if m <= 1.1 * p else 1
 

@@ -110,9 +110,14 @@ def _number(value) -> str:
     return repr(float(value))
 
 
+def _whole(value) -> str:
+    # Anything but an integer goes as its text, for the program's parser to refuse as it would.
+    return str(int(value)) if isinstance(value, (int, np.integer)) else str(value)
+
+
 def _arguments(block, onset_factor, peak_factor, floor, holdoff, filter, two_valued, position,
                pickup, energies, resample, channel=None) -> list:
-    args = ["--block", str(int(block)) if isinstance(block, (int, np.integer)) else str(block)]
+    args = ["--block", _whole(block)]
     for name, value in (("--onset-factor", onset_factor), ("--peak-factor", peak_factor),
                         ("--floor", floor), ("--holdoff", holdoff), ("--filter", filter)):
         args += [name, _number(value)]
@@ -127,7 +132,7 @@ def _arguments(block, onset_factor, peak_factor, floor, holdoff, filter, two_val
     if not resample:
         args.append("--no-resample")
     if channel is not None:
-        args += ["--channel", str(int(channel)) if isinstance(channel, (int, np.integer)) else str(channel)]
+        args += ["--channel", _whole(channel)]
     return args
 
 

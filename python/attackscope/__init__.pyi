@@ -1,7 +1,7 @@
 """The analysis of the Pd object attackscope~ on numpy arrays and sound files."""
 
 import os
-from typing import Optional, Tuple, Union
+from typing import Any, Optional, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -36,7 +36,8 @@ class Analysis:
     ) -> None: ...
     @property
     def resampled(self) -> bool: ...
-    def to_pandas(self) -> Tuple["pandas.DataFrame", "pandas.DataFrame", "pandas.DataFrame"]: ...  # type: ignore[name-defined]
+    def to_pandas(self) -> Tuple[Any, Any, Any]:
+        """The events, notes and energies as three pandas DataFrames (needs pandas)."""
 
 def analyse(
     samples: Union[npt.NDArray[np.float32], npt.NDArray[np.float64]],

@@ -24,7 +24,8 @@ def plucks(rate=RATE, seconds=4.0, seed=1):
         for n in range(1, 16):
             if n * f0 > rate / 2.5:
                 break
-            x[on] += 0.3 / n * np.sin(np.pi * n * beta) * np.sin(2 * np.pi * n * f0 * tt) * np.exp(-tt * (2 + n))
+            comb = np.sin(np.pi * n * beta)
+            x[on] += 0.3 / n * comb * np.sin(2 * np.pi * n * f0 * tt) * np.exp(-tt * (2 + n))
     return x
 
 

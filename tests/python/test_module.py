@@ -44,7 +44,11 @@ def printed(result):
         for n in result.notes
     ]
     energies = [
-        {"onset_block": str(g["block"]), "onset_s": double(g["onset_s"]), "sent": single(g["energy"])}
+        {
+            "onset_block": str(g["block"]),
+            "onset_s": double(g["onset_s"]),
+            "sent": single(g["energy"]),
+        }
         for g in result.energies
     ]
     return events, notes, energies
@@ -56,12 +60,15 @@ def program_rows(program, path, args):
     pick = lambda row, keys: {k: row[k] for k in keys}
     events = [pick(r, printed_event_keys) for r in rows if r["outcome"] not in ("note", "energy")]
     notes = [pick(r, printed_note_keys) for r in rows if r["outcome"] == "note"]
-    energies = [pick(r, ("onset_block", "onset_s", "sent")) for r in rows if r["outcome"] == "energy"]
+    energy_keys = ("onset_block", "onset_s", "sent")
+    energies = [pick(r, energy_keys) for r in rows if r["outcome"] == "energy"]
     return events, notes, energies
 
 
 printed_event_keys = ("onset_block", "onset_s", "onset_energy", "f0", "outcome", "sent", "ratio")
-printed_note_keys = ("onset_block", "onset_s", "position", "position_f0", "confidence", "other_comb")
+printed_note_keys = (
+    "onset_block", "onset_s", "position", "position_f0", "confidence", "other_comb"
+)
 
 
 def same_records(a, b):
@@ -101,30 +108,31 @@ def test_rows_equal_the_programs(program, tmp_path, name, block):
 
 
 @pytest.mark.parametrize(
-    "options, args",
+    "options, args, rate",
     [
-        (dict(onset_factor=4.5, peak_factor=3, floor=0.25, holdoff=2, filter=0), 
-         ["--onset-factor", "4.5", "--peak-factor", "3", "--floor", "0.25", "--holdoff", "2", "--filter", "0"]),
-        (dict(two_valued=True, filter=2), ["--two-valued", "--filter", "2"]),
-        (dict(position=True, pickup=0.05), ["--position", "--pickup", "0.05"]),
-        (dict(resample=False), ["--no-resample"]),
+        (dict(onset_factor=4.5, peak_factor=3, floor=0.25, holdoff=2, filter=0),
+         "--onset-factor 4.5 --peak-factor 3 --floor 0.25 --holdoff 2 --filter 0", RATE),
+        (dict(onset_factor=0.1 + 0.2), "--onset-factor 0.30000000000000004", RATE),
+        (dict(two_valued=True, filter=2), "--two-valued --filter 2", RATE),
+        (dict(position=True, pickup=0.05), "--position --pickup 0.05", RATE),
+        (dict(resample=False), "--no-resample", 48000),
     ],
 )
-def test_options_reach_the_engine_as_the_programs(program, tmp_path, options, args):
+def test_options_reach_the_engine_as_the_programs(program, tmp_path, options, args, rate):
     path = tmp_path / "plucks.wav"
-    write_wav(path, plucks(48000 if not options.get("resample", True) else RATE), 48000 if "resample" in options else RATE)
+    write_wav(path, plucks(rate), rate)
     result = attackscope.analyse_file(path, **options, block=512)
-    assert printed(result) == program_rows(program, path, ["--block", "512", *args])
-    if "resample" in options:
-        assert result.sample_rate == 48000 and not result.resampled
+    assert printed(result) == program_rows(program, path, ["--block", "512", *args.split()])
+    assert result.sample_rate == rate and not result.resampled
 
 
 def test_a_float64_array_is_rounded_once_to_float32():
     x = plucks()
-    same_records(attackscope.analyse(x, RATE, block=512), attackscope.analyse(x.astype(np.float32), RATE, block=512))
+    as_float32 = attackscope.analyse(x.astype(np.float32), RATE, block=512)
+    same_records(attackscope.analyse(x, RATE, block=512), as_float32)
     # a strided view is read as the values it shows
     y = np.repeat(x.astype(np.float32), 2)[::2]
-    same_records(attackscope.analyse(y, RATE), attackscope.analyse(x.astype(np.float32), RATE))
+    same_records(attackscope.analyse(y, RATE, block=512), as_float32)
 
 
 @pytest.mark.parametrize(
