@@ -169,6 +169,23 @@ TEST_F(Cli, AnUnreadableFileIsNamedAndTheOthersStillAnalysed) {
     EXPECT_EQ(csv_rows(r.out).size(), 6u);
 }
 
+// The library reports a failed open in one variable for the process: threads opening files at
+// once must still each name their own file's reason.
+TEST_F(Cli, UnreadableFilesOnThreadsEachGiveTheirOwnReason) {
+    std::vector<std::string> args = {"--jobs", "4"};
+    for (int i = 0; i < 12; i++) {
+        if (i % 2 == 0)
+            std::ofstream(path("bad" + std::to_string(i) + ".wav")) << "no sound file";
+        args.push_back(path((i % 2 == 0 ? "bad" : "missing") + std::to_string(i) + ".wav"));
+    }
+    const auto r = attackscope(args);
+    EXPECT_EQ(r.status, 1);
+    const auto err = cli_test::lines(r.err);
+    ASSERT_EQ(err.size(), 12u) << r.err;
+    for (size_t i = 0; i < err.size(); i++)
+        EXPECT_EQ(err[i].find("No such file") != std::string::npos, i % 2 == 1) << err[i];
+}
+
 TEST_F(Cli, EmptyAndShortFilesGiveNoRowsAndNoError) {
     cli_test::write_sound(path("empty.wav"), {}, signals::rate);
     std::vector<float> burst(3000, 0.0f);

@@ -4,11 +4,16 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 namespace {
 
 constexpr std::size_t chunk_frames = 16384;
+
+// libsndfile keeps the reason of a failed open in one variable for the whole process: files
+// opened on several threads at once take turns, so that each reads its own reason.
+std::mutex open_lock;
 
 } // namespace
 
@@ -108,10 +113,13 @@ struct sound_source_impl {
 sound_source::sound_source(const std::string &path, int channel, bool resample, int target_rate)
     : impl_(std::make_unique<sound_source_impl>()) {
     SF_INFO info{};
-    impl_->file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!impl_->file) {
-        error_ = sf_strerror(nullptr);
-        return;
+    {
+        const std::lock_guard<std::mutex> hold(open_lock);
+        impl_->file = sf_open(path.c_str(), SFM_READ, &info);
+        if (!impl_->file) {
+            error_ = sf_strerror(nullptr);
+            return;
+        }
     }
     if (info.channels < 1 || info.samplerate < 1) {
         error_ = "no channels or no sample rate in the file";
