@@ -414,7 +414,9 @@ int64_t pluck_tracker::step_partials(int64_t budget) {
         for (int k = vlo + 1; k <= vhi; k++)
             valley = std::min(valley, power(k));
         valley_[i] = ln(valley);
-        spent += (hi - lo + 1) + (vhi - vlo + 1) + 24; // with the four logarithms
+        // A bin a unit; the four logarithms, the exponential, the square roots and the series'
+        // refit take about as long as 48 butterflies.
+        spent += (hi - lo + 1) + (vhi - vlo + 1) + 48;
         partial_count_ = partial_;
         partial_++;
         power_[i] = std::exp(2.0 * log_amp_[i]);
@@ -532,7 +534,8 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     }
     if (state_ == state::idle)
         return false;
-    int64_t budget = int64_t{units_per_sample} * std::min(n, max_block_);
+    const int64_t whole = int64_t{units_per_sample} * std::min(n, max_block_);
+    int64_t budget = whole;
     bool concluded = false;
     // A stretch without a release edge or without a clear period is no note (noise, a push, a
     // knock) and ends silently; a note whose partials or comb cannot be measured ends with
@@ -623,8 +626,14 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             }
             break;
         case state::prepare_fit:
-            start_fit(); // a few dozen exponentials and logarithms, alone in its call
-            spent = budget;
+            // A few dozen exponentials and logarithms that cannot be sliced: they run where the
+            // rest of the budget holds them, or first in a block.
+            if (budget < fit_setup_units && budget < whole) {
+                budget = 0;
+                break;
+            }
+            start_fit();
+            spent = fit_setup_units;
             if (state_ == state::idle) {
                 concluded = true;
                 result = {0.0, f0_, 0.0, 0.0, release_};

@@ -15,7 +15,6 @@
 
 namespace dsp {
 
-
 // How the latest estimate came about, for tests and evaluation.
 struct pluck_details {
     double pickup;        // the other comb's position, 0 when none was found
@@ -185,6 +184,9 @@ class pluck_tracker {
     resumable_fft fft_;
 
     static constexpr int max_partials = comb_fit::max_harmonics;
+    // The fit's preparation (the floor, the final series fit, the weights and the comb fit's
+    // normal matrix), indivisible: about as long as 400 butterflies.
+    static constexpr int64_t fit_setup_units = 400;
     int partial_ = 0, partial_count_ = 0; // next partial (1-based) and how many were searched
     int restarts_ = 0;                    // searches begun again from a higher fundamental
     double f0_ = 0.0, inharmonicity_ = 0.0;
