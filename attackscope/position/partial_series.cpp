@@ -83,8 +83,8 @@ stage_step partial_series::step(const spectrum &s, int64_t budget) {
             valley = std::min(valley, s.power(k));
         valley_[i] = ln(valley);
         // A bin a unit; the four logarithms, the exponential, the square roots and the series'
-        // refit take about as long as 48 butterflies.
-        spent += (hi - lo + 1) + (vhi - vlo + 1) + 48;
+        // refit take about as long as 96 butterflies.
+        spent += (hi - lo + 1) + (vhi - vlo + 1) + 96;
         partial_count_ = partial_;
         partial_++;
         power_[i] = std::exp(2.0 * log_amp_[i]);

@@ -23,7 +23,7 @@ class partial_series {
     void prepare(double sr, double highest_f0);
     // A search from the rough fundamental f0 (Hz).
     void begin(double f0);
-    // At most about `budget` units (one partial at least): a bin a unit and 48 a partial for
+    // At most about `budget` units (one partial at least): a bin a unit and 96 a partial for
     // its logarithms and refit. done() when the series is searched.
     stage_step step(const spectrum &s, int64_t budget);
     // The floor, the final series fit, the spread and the comb fit's inputs for partials

@@ -259,8 +259,9 @@ TEST(PluckTracker, LowConfidenceForNoiseBarsAndChords) {
     const auto burst = signals::render_noise_burst(0.3, 0.05, 0.6, 9, 44100, 3000);
     played p = play(tracker, burst.samples, 64, {3000 / 64});
     ASSERT_LE(p.estimates.size(), 1u);
-    if (!p.estimates.empty())
+    if (!p.estimates.empty()) {
         EXPECT_LT(p.estimates[0].confidence, 0.2);
+    }
 
     const auto bar = signals::render_bar(330.0, 0.35, 0.6, 44100, 3000);
     p = play(tracker, bar.samples, 64, {3000 / 64});
