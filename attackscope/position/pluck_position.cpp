@@ -53,6 +53,14 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     if (candidate_ >= 0) {
         if (pending_ && candidate_ < waiting_.release_sample + confirm_)
             pending_ = false; // that note was the finger's push
+        // A note with a period whose analysis outlasts its confirmation (a low string at large
+        // blocks) was a note: cut short by the next, it still gets its row, unmeasured.
+        const bool measuring = stage_ == stage::spectrum || stage_ == stage::partials ||
+                               stage_ == stage::prepare_fit || stage_ == stage::fit;
+        if (measuring && !pending_ && candidate_ >= release_.release() + confirm_) {
+            waiting_ = {0.0, sr_ / period_.period(), 0.0, 0.0, release_.release()};
+            pending_ = true;
+        }
         release_.begin(candidate_);
         stage_ = stage::release;
         candidate_ = -1;

@@ -43,7 +43,8 @@ struct pluck_details {
 // its estimate is out, replaces it: the first was the finger's push, a knock or the start of
 // noise. A stretch without a release edge or a clear period is no note and ends silently;
 // every other note ends with exactly one estimate, {0, f0, 0} (f0 possibly 0) when its partials
-// or comb cannot be measured.
+// or comb cannot be measured, or when a later note cuts its analysis short after its
+// confirmation (the rough f0 then).
 //
 // Threads: prepare() and reset() allocate or clear and belong off the audio thread (at the chain
 // build). push(), onset() and advance() allocate nothing, take no lock, do no I/O, and do work
