@@ -8,9 +8,10 @@
 namespace dsp {
 
 namespace {
-constexpr double band = 0.45;        // partials are followed up to this fraction of the sample rate
-constexpr double search_width = 0.3; // either side, as a fraction of f0: beyond half a partial's
-                                     // drift over the series, short of the next partial
+constexpr double band = 0.45; // partials are followed up to this fraction of the sample rate
+// Either side of the predicted partial, as a fraction of f0: room for the refit's error, short of
+// the neighbouring partials at f0 either side.
+constexpr double search_width = 0.3;
 // The valley towards the next partial: between 0.35 and 0.65 f0 above it, clear of both peaks.
 constexpr double valley_from = 0.35, valley_to = 0.65;
 // A multiple of the true period leaves the partials off it below 2% of the power of those on it.

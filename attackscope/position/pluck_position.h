@@ -55,8 +55,9 @@ class pluck_tracker {
   public:
     static constexpr double lowest_f0 = 40.0;    // Hz: below a bass's low E
     static constexpr double highest_f0 = 1500.0; // Hz: above a guitar's highest fret
-    // A unit takes about 2 ns here: 24 a sample are about 0.2% of real time at 44.1 kHz, a fifth
-    // of the 1% a block may take, left to slower machines and the rest of the object.
+    // A unit took about 2 ns where this was measured: 24 a sample are about 0.2% of real time at
+    // 44.1 kHz, a fifth of the 1% a block may take; the rest is for slower machines, cold caches
+    // and the rest of the object.
     static constexpr int units_per_sample = 24;
     // The fit's preparation (the floor, the final series fit, the weights and the comb fit's
     // normal matrix), indivisible: about as long as 400 butterflies.

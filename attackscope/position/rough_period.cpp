@@ -8,8 +8,8 @@
 namespace dsp {
 
 namespace {
-// Stretch k holds 2.3 periods of stretch_low_f0[k]: two for the difference function's longest
-// lag and a margin for its window.
+// Stretch k holds 2.3 periods of its lowest f0: one for the difference function's longest lag,
+// 1.3 for the window its sums run over.
 constexpr double stretch_low_f0_high[2] = {160.0, 80.0}; // the third is the lowest f0
 constexpr double stretch_periods = 2.3;
 // How clear a period must be in each stretch: stricter in the short ones, where a wrong period

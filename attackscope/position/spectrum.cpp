@@ -9,7 +9,9 @@ namespace dsp {
 
 namespace {
 constexpr double window_periods = 4.0, window_min_seconds = 0.023;
-constexpr int smallest_transform = 256; // a high note's 23 ms window fits
+// A floor on the table's size; at the tracker's rates (4 kHz up) four periods of 40 Hz already
+// need more.
+constexpr int smallest_transform = 256;
 } // namespace
 
 void spectrum::prepare(double sr, double lowest_f0) {
