@@ -109,7 +109,9 @@ double comb_fit::trial(double beta, double gamma) const {
 
 int64_t comb_fit::step(int64_t budget) {
     int64_t spent = 0;
-    const int64_t per_trial = 2 * (count_ > 0 ? count_ : 1); // two units a harmonic
+    // Four units a harmonic: its logarithm (a division and a polynomial), the two combs'
+    // recurrences and four sums take about as long as four butterflies of the transform.
+    const int64_t per_trial = 4 * (count_ > 0 ? count_ : 1);
     while (stage_ != stage::done && (spent == 0 || spent + per_trial <= budget)) {
         spent += per_trial;
         switch (stage_) {

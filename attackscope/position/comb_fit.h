@@ -23,7 +23,7 @@ class comb_fit {
     // Copies y, weight and eps for harmonics 1..count (index 0 is harmonic 1); count is clamped
     // to [0, max_harmonics]. Non-finite entries get weight 0.
     void start(const double *y, const double *weight, const double *eps, int count);
-    // At most about `budget` units (one unit: one harmonic of one trial), at least one trial.
+    // At most about `budget` units (four units: one harmonic of one trial), at least one trial.
     int64_t step(int64_t budget);
     bool done() const { return stage_ == stage::done; }
 

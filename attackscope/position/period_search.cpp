@@ -45,7 +45,7 @@ int64_t period_search::step(int64_t budget) {
             sum += d * d;
         }
         diff_[static_cast<size_t>(t)] = sum;
-        spent += window;
+        spent += (window + 2) / 3;
         next_lag_++;
     } while (!done() && spent < budget);
     if (done())

@@ -20,7 +20,8 @@ class period_search {
     // An empty search (done at once, no period) unless 1 <= min_lag < max_lag <= the prepared
     // maximum and len > max_lag.
     void start(const double *x, int len, int min_lag, int max_lag, double threshold);
-    // At most `budget` units (one unit: one term of a difference sum), but always one lag.
+    // At most `budget` units, but always one lag. One unit is three terms of a difference sum (a
+    // subtraction, a multiplication and an addition each, vectorised): about one butterfly.
     int64_t step(int64_t budget);
     bool done() const { return next_lag_ > max_lag_; }
 

@@ -1,6 +1,7 @@
 // The pluck-position estimate on modelled strings: finger, stiffness, losses, body, pickup,
 // noise and a second string ringing, drawn from a seed; tables by what varies, at blocks of 64
-// and 2048. scripts/position-eval.sh runs it; --seed S --count N --misses for more.
+// and 2048. scripts/position-eval.sh runs it; --seed S --count N --misses for more; --exact
+// prints every estimate's fields in hexadecimal instead, to compare two builds bit for bit.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -171,6 +172,7 @@ double median(std::vector<double> v) {
 }
 
 bool list_misses = false;
+bool exact = false;
 
 void header(const std::string &title) {
     std::printf("\n| %-26s | notes | estimated | one row | within 0.02 | median err | f0 err "
@@ -277,6 +279,16 @@ void calibration(const outcomes &t) {
                 right.size());
 }
 
+// Every field of every estimate of a stream, exactly.
+void print_exact(int block, const stream_case &s, const std::vector<evaluation::heard> &heard,
+                 double pickup) {
+    std::printf("stream f0 %a block %d pickup %a: %zu\n", s.notes[0].truth.f0, block, pickup,
+                heard.size());
+    for (const evaluation::heard &h : heard)
+        std::printf("  %a %a %a %a %lld %lld\n", h.position, h.f0, h.confidence, h.other,
+                    static_cast<long long>(h.release), static_cast<long long>(h.arrival));
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -290,6 +302,8 @@ int main(int argc, char **argv) {
             count = std::atoi(argv[++i]);
         else if (a == "--misses")
             list_misses = true;
+        else if (a == "--exact")
+            exact = true;
     }
     std::printf(
         "Modelled strings: %d streams from seed %u (a quarter of them two notes, the second "
@@ -303,15 +317,21 @@ int main(int argc, char **argv) {
         int no_note = 0, rows_total = 0;
         for (const stream_case &s : streams) {
             const auto heard = evaluation::play_stream(s.stream.samples, block, s.rate);
+            if (exact)
+                print_exact(block, s, heard, 0.0);
             rows_total += static_cast<int>(heard.size());
             no_note += assign(s, heard, block, false, all);
             const note_case &last = s.notes.back();
             if (last.model.output == signals::string_output::pickup && s.notes.size() == 1) {
                 const auto with =
                     evaluation::play_stream(s.stream.samples, block, s.rate, last.model.pickup);
+                if (exact)
+                    print_exact(block, s, with, last.model.pickup);
                 assign(s, with, block, true, known);
             }
         }
+        if (exact)
+            continue;
         tables(fmt("blocks of %.0f", block), all);
         row("pickup notes, --pickup given", known);
         std::printf("rows of no note: %d of %d rows\n", no_note, rows_total);

@@ -259,8 +259,9 @@ TEST(PluckTracker, LowConfidenceForNoiseBarsAndChords) {
     const auto burst = signals::render_noise_burst(0.3, 0.05, 0.6, 9, 44100, 3000);
     played p = play(tracker, burst.samples, 64, {3000 / 64});
     ASSERT_LE(p.estimates.size(), 1u);
-    if (!p.estimates.empty())
+    if (!p.estimates.empty()) {
         EXPECT_LT(p.estimates[0].confidence, 0.2);
+    }
 
     const auto bar = signals::render_bar(330.0, 0.35, 0.6, 44100, 3000);
     p = play(tracker, bar.samples, 64, {3000 / 64});
@@ -385,6 +386,32 @@ TEST(PluckTracker, UnpreparedOrOddSetupsAreSafe) {
         t.onset();
         t.advance(4, true, e);
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(PluckTracker, ANoteStillAnalysedWhenTheNextComesGetsItsRow) {
+    // At blocks of 2048 a low string's analysis outlasts the 150 ms confirmation: a note 170 ms
+    // later (10 dB above it, so that it is a note of its own) must not take the first one's row
+    // with it.
+    dsp::pluck_tracker tracker;
+    tracker.prepare(44100, 2048);
+    const auto low = pluck(41.2, 0.3, true, 44100, 3000);
+    const auto high = pluck(220.0, 0.2, true, 44100, 3000);
+    std::vector<float> audio(low.samples);
+    for (float &v : audio)
+        v *= 0.1f;
+    const size_t second = static_cast<size_t>(low.release + 0.17 * 44100 - high.release);
+    audio.resize(std::max(audio.size(), second + high.samples.size()), 0.0f);
+    for (size_t i = 0; i < high.samples.size(); i++)
+        audio[second + i] += high.samples[i];
+    const played p = play(tracker, audio, 2048, {});
+    ASSERT_EQ(p.estimates.size(), 2u);
+    EXPECT_NEAR(static_cast<double>(p.estimates[0].release_sample), low.release, 0.01 * 44100);
+    EXPECT_NEAR(p.estimates[0].f0, 41.2, 0.01 * 41.2);
+    EXPECT_NEAR(p.estimates[1].position, 0.2, 0.02);
 }
 
 } // namespace

@@ -1,0 +1,173 @@
+#include "position/partial_series.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "position/counts.h"
+
+namespace dsp {
+
+namespace {
+constexpr double band = 0.45; // partials are followed up to this fraction of the sample rate
+// Either side of the predicted partial, as a fraction of f0: room for the refit's error, short of
+// the neighbouring partials at f0 either side.
+constexpr double search_width = 0.3;
+// The valley towards the next partial: between 0.35 and 0.65 f0 above it, clear of both peaks.
+constexpr double valley_from = 0.35, valley_to = 0.65;
+// A multiple of the true period leaves the partials off it below 2% of the power of those on it.
+constexpr double empty_share = 0.02;
+constexpr int most_restarts = 2;
+} // namespace
+
+void partial_series::prepare(double sr, double highest_f0) {
+    sr_ = sr;
+    highest_f0_ = highest_f0;
+}
+
+void partial_series::begin(double f0) {
+    f0_ = f0;
+    inharmonicity_ = 0.0;
+    partial_ = 1;
+    partial_count_ = 0;
+    progress_ = {};
+    restarts_ = 0;
+}
+
+stage_step partial_series::step(const spectrum &s, int64_t budget) {
+    const int half = s.length() / 2;
+    const double bin = sr_ / s.length(); // Hz
+    int64_t spent = 0;
+    while (spent < budget) {
+        const double n = partial_;
+        const double predicted = n * f0_ * std::sqrt(1.0 + inharmonicity_ * n * n);
+        const double centre = predicted / bin, width = std::max(1.0, search_width * f0_ / bin);
+        const int lo = static_cast<int>(clamped(std::ceil(centre - width), 1, half - 1));
+        const int hi = static_cast<int>(clamped(std::floor(centre + width), 1, half - 1));
+        if (partial_ > max_partials || predicted > band * sr_ || centre + width > half - 1 ||
+            lo > hi) {
+            if (restarts_ < most_restarts && restart_on_multiple())
+                return {spent + 1, stage_state::running};
+            return {spent + 1, stage_state::done};
+        }
+        const int i = partial_ - 1; // < max_partials, checked above
+        int best = lo;
+        double best_power = s.power(lo);
+        for (int k = lo + 1; k <= hi; k++) {
+            const double p = s.power(k);
+            if (p > best_power) {
+                best_power = p;
+                best = k;
+            }
+        }
+        // lo >= 1 and hi <= half - 1, so best - 1 and best + 1 are bins of the spectrum.
+        const double left = s.power(best - 1), right = s.power(best + 1);
+        const auto ln = [](double p) { return 0.5 * std::log(p + 1e-300); };
+        peak_[i] = best_power > left && best_power > right;
+        if (peak_[i]) {
+            const double a = ln(left), b = ln(best_power), c = ln(right);
+            const double curve = a - 2.0 * b + c;
+            double d = curve < 0.0 ? 0.5 * (a - c) / curve : 0.0;
+            d = std::clamp(std::isfinite(d) ? d : 0.0, -0.5, 0.5);
+            log_amp_[i] = b - 0.25 * (a - c) * d;
+            freq_[i] = (best + d) * bin;
+        } else {
+            log_amp_[i] = ln(s.power(static_cast<int>(clamped(std::round(centre), lo, hi))));
+            freq_[i] = predicted;
+        }
+        // What the spectrum holds between partials.
+        const int vlo =
+            static_cast<int>(clamped(std::ceil(centre + valley_from * f0_ / bin), 1, half - 1));
+        const int vhi =
+            static_cast<int>(clamped(std::floor(centre + valley_to * f0_ / bin), vlo, half - 1));
+        double valley = s.power(vlo);
+        for (int k = vlo + 1; k <= vhi; k++)
+            valley = std::min(valley, s.power(k));
+        valley_[i] = ln(valley);
+        // A bin a unit; the four logarithms, the exponential, the square roots and the series'
+        // refit take about as long as 96 butterflies.
+        spent += (hi - lo + 1) + (vhi - vlo + 1) + 96;
+        partial_count_ = partial_;
+        partial_++;
+        power_[i] = std::exp(2.0 * log_amp_[i]);
+        if (peak_[i]) {
+            progress_.add(n, freq_[i], power_[i]);
+            progress_.solve(f0_, inharmonicity_);
+        }
+    }
+    return {spent, stage_state::running};
+}
+
+bool partial_series::restart_on_multiple() {
+    // A string's own comb never empties all partials off a multiple (at beta = 1/2 it empties
+    // the even ones, at beta = 1/3 every third, but never the ones between).
+    for (int m = 2; m <= 3; m++) {
+        double on = 0.0, off = 0.0;
+        for (int i = 0; i < partial_count_; i++)
+            ((i + 1) % m == 0 ? on : off) += power_[i];
+        if (partial_count_ >= 2 * m && on > 0.0 && off < empty_share * on &&
+            f0_ * m <= highest_f0_) {
+            f0_ *= m;
+            inharmonicity_ = 0.0;
+            partial_ = 1;
+            partial_count_ = 0;
+            progress_ = {};
+            restarts_++;
+            return true;
+        }
+    }
+    return false;
+}
+
+void partial_series::final_series_fit() {
+    // Frequency errors shrink as 1/n in f_n / n; partials near the floor are pulled by noise
+    // and leakage, so they count less: fully from 20 dB above it.
+    series_fit fit;
+    const double floor_power = std::exp(2.0 * floor_);
+    for (int i = 0; i < partial_count_; i++)
+        if (peak_[i]) {
+            const double n = i + 1.0;
+            fit.add(n, freq_[i], n * n * std::min(1.0, power_[i] / (100.0 * floor_power)));
+        }
+    fit.solve(f0_, inharmonicity_);
+}
+
+bool partial_series::finish(double *y, double *weight, double *eps) {
+    const int count = partial_count_;
+    if (count < 1 || !(f0_ > 0.0))
+        return false;
+    // The floor: the median valley between partials.
+    double sorted[max_partials];
+    for (int i = 0; i < count; i++)
+        sorted[i] = valley_[i];
+    std::sort(sorted, sorted + count);
+    floor_ = sorted[count / 2];
+    final_series_fit();
+    for (int i = 0; i < count; i++) {
+        double env = log_amp_[i]; // the upper envelope: the largest within two partials
+        for (int j = std::max(0, i - 2); j <= std::min(count - 1, i + 2); j++)
+            env = std::max(env, log_amp_[j]);
+        y[i] = std::max(log_amp_[i], floor_);
+        // A partial counts where its neighbourhood stands 12 dB above the floor; below, its own
+        // amplitude says nothing, so the comb model is held at the floor there.
+        weight[i] = env > floor_ + std::log(4.0) ? 1.0 : 0.0;
+        eps[i] = std::clamp(std::exp(floor_ - env), 1e-4, 1.0);
+    }
+    // Only the partials 20 dB above the floor: weaker ones are pulled by noise and leakage.
+    double sw = 0.0, sd = 0.0;
+    for (int i = 0; i < count; i++) {
+        if (!peak_[i] || log_amp_[i] < floor_ + std::log(10.0))
+            continue;
+        const double n = i + 1.0;
+        const double series = n * f0_ * std::sqrt(1.0 + inharmonicity_ * n * n);
+        const double d = (freq_[i] - series) / f0_;
+        const double wt = power_[i];
+        if (!std::isfinite(wt))
+            continue;
+        sw += wt;
+        sd += wt * d * d;
+    }
+    spread_ = sw > 0.0 ? std::sqrt(sd / sw) : 1.0;
+    return true;
+}
+
+} // namespace dsp

@@ -1,0 +1,191 @@
+// The stages of the pluck-position estimate, each on its own inputs: what the tracker's tests
+// cannot pin to one stage.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <vector>
+
+#include "position/comb_fit.h"
+#include "position/confidence.h"
+#include "position/input_history.h"
+#include "position/release_search.h"
+#include "position/rough_period.h"
+#include "position/series_fit.h"
+#include "position/spectrum.h"
+#include "signals.h"
+
+namespace {
+
+dsp::input_history history_of(const std::vector<float> &x) {
+    dsp::input_history h;
+    h.prepare(static_cast<int64_t>(x.size()));
+    h.push(x.data(), static_cast<int>(x.size()), [](float, int64_t) {});
+    return h;
+}
+
+// Runs a stage's step until it leaves running and waiting, in slices of `budget`.
+template <class Step> dsp::stage_state run(Step step, int64_t budget) {
+    for (int i = 0; i < 1 << 20; i++) {
+        const dsp::stage_step s = step(budget);
+        EXPECT_GE(s.units, 0);
+        if (s.state == dsp::stage_state::done || s.state == dsp::stage_state::failed)
+            return s.state;
+    }
+    ADD_FAILURE() << "the stage never ended";
+    return dsp::stage_state::failed;
+}
+
+TEST(InputHistory, StoresNonFiniteAsZeroAndKnowsWhatItNoLongerHolds) {
+    dsp::input_history h;
+    h.prepare(5); // rounded up to 8
+    const float x[6] = {0.5f,   std::numeric_limits<float>::quiet_NaN(),
+                        -0.25f, std::numeric_limits<float>::infinity(),
+                        1.0f,   2.0f};
+    std::vector<float> seen;
+    h.push(x, 6, [&](float v, int64_t i) {
+        EXPECT_EQ(i, static_cast<int64_t>(seen.size()));
+        seen.push_back(v);
+    });
+    EXPECT_EQ(seen, (std::vector<float>{0.5f, 0.0f, -0.25f, 0.0f, 1.0f, 2.0f}));
+    EXPECT_EQ(h.last_bad(), 3);
+    EXPECT_EQ(h.sample(-1), 0.0);
+    EXPECT_EQ(h.sample(2), -0.25);
+    h.push(x, 6, [](float, int64_t) {});
+    EXPECT_EQ(h.total(), 12);
+    EXPECT_FALSE(h.holds(3));
+    EXPECT_TRUE(h.holds(4));
+    h.reset();
+    EXPECT_EQ(h.total(), 0);
+    EXPECT_EQ(h.last_bad(), -1);
+    EXPECT_EQ(h.sample(0), 0.0);
+}
+
+TEST(SeriesFit, RecoversAStretchAndRefusesOneThatExplainsNothing) {
+    dsp::series_fit stiff, plain;
+    signals::Noise noise(4);
+    for (int n = 1; n <= 12; n++) {
+        stiff.add(n, n * 110.0 * std::sqrt(1.0 + 1e-4 * n * n), 1.0);
+        // A plain series whose partials scatter by a few parts in 1e5: no stretch in that.
+        plain.add(n, n * 110.0 * (1.0 + 3e-5 * noise.next()), 1.0);
+    }
+    double f0 = 0, b = 0;
+    ASSERT_TRUE(stiff.solve(f0, b));
+    EXPECT_NEAR(f0, 110.0, 1e-9);
+    EXPECT_NEAR(b, 1e-4, 1e-12);
+    ASSERT_TRUE(plain.solve(f0, b));
+    EXPECT_NEAR(f0, 110.0, 0.01);
+    EXPECT_EQ(b, 0.0);
+    // Nothing to fit, or only weights it must leave out: no answer, the outputs untouched.
+    dsp::series_fit empty;
+    empty.add(1, 100.0, 0.0);
+    empty.add(2, std::numeric_limits<double>::quiet_NaN(), 1.0);
+    f0 = b = -1;
+    EXPECT_FALSE(empty.solve(f0, b));
+    EXPECT_EQ(f0, -1.0);
+    EXPECT_EQ(b, -1.0);
+}
+
+TEST(ReleaseSearch, FindsTheEdgeAfterASlowPullAndNothingInSilence) {
+    // A slow pull over 20 ms, then the string leaves the finger: a step back within 0.1 ms.
+    const int sr = 44100, edge_at = 3000;
+    std::vector<float> x(6000, 0.0f);
+    for (int i = 2118; i < edge_at; i++)
+        x[static_cast<size_t>(i)] = static_cast<float>(0.3 * (i - 2118) / 882.0);
+    for (int i = edge_at; i < edge_at + 4; i++)
+        x[static_cast<size_t>(i)] = static_cast<float>(0.3 * (edge_at + 4 - i) / 4.0);
+    const dsp::input_history h = history_of(x);
+    dsp::release_search search;
+    search.prepare(sr, 64);
+    search.begin(edge_at + 40); // the detector marks the rise a little after it begins
+    EXPECT_EQ(run([&](int64_t b) { return search.step(h, b, true, 64); }, 50),
+              dsp::stage_state::done);
+    EXPECT_GE(search.release(), edge_at);
+    EXPECT_LE(search.release(), edge_at + search.edge());
+    EXPECT_LE(search.window_start(), search.release());
+
+    const dsp::input_history quiet = history_of(std::vector<float>(6000, 0.0f));
+    search.begin(edge_at);
+    EXPECT_EQ(run([&](int64_t b) { return search.step(quiet, b, true, 64); }, 50),
+              dsp::stage_state::failed);
+}
+
+TEST(RoughPeriod, FindsAHarmonicTonesPeriodAndNoneInNoise) {
+    const int sr = 44100;
+    std::vector<float> tone(8000), noise(8000);
+    signals::Noise n(6);
+    for (size_t t = 0; t < tone.size(); t++) {
+        const double phase = 2.0 * M_PI * 73.0 * static_cast<double>(t) / sr;
+        tone[t] = static_cast<float>(0.5 * std::sin(phase) + 0.3 * std::sin(2 * phase + 1) +
+                                     0.2 * std::sin(5 * phase));
+        noise[t] = static_cast<float>(0.5 * n.next());
+    }
+    dsp::rough_period period;
+    period.prepare(sr, 40.0, 1500.0);
+    const dsp::input_history h = history_of(tone);
+    period.begin(0);
+    ASSERT_EQ(run([&](int64_t b) { return period.step(h, b); }, 100), dsp::stage_state::done);
+    EXPECT_NEAR(period.period(), sr / 73.0, 0.01 * sr / 73.0);
+    EXPECT_LT(period.aperiodicity(), 0.15);
+    const dsp::input_history hiss = history_of(noise);
+    period.begin(0);
+    EXPECT_EQ(run([&](int64_t b) { return period.step(hiss, b); }, 100), dsp::stage_state::failed);
+}
+
+TEST(Spectrum, AgreesWithADirectTransformOfTheHannWindow) {
+    const double sr = 4000;
+    std::vector<float> x(400);
+    signals::Noise n(8);
+    for (float &v : x)
+        v = static_cast<float>(n.next());
+    const dsp::input_history h = history_of(x);
+    dsp::spectrum s;
+    s.prepare(sr, 40.0);
+    s.begin(10, 10.0); // 23 ms: a window of 92 samples, a transform of 128
+    ASSERT_EQ(run([&](int64_t b) { return s.step(h, b); }, 7), dsp::stage_state::done);
+    ASSERT_EQ(s.window(), 92);
+    ASSERT_EQ(s.length(), 128);
+    for (int k = 0; k <= 64; k++) {
+        std::complex<double> sum = 0;
+        for (int j = 0; j < 92; j++) {
+            const double w = std::pow(std::sin(M_PI * (j + 0.5) / 92), 2);
+            sum += w * x[static_cast<size_t>(10 + j)] * std::polar(1.0, -2.0 * M_PI * j * k / 128);
+        }
+        EXPECT_NEAR(s.power(k), std::norm(sum), 1e-9 * (1.0 + std::norm(sum))) << k;
+    }
+}
+
+TEST(Judge, AKnownPickupTakesTheOtherCombAndABadSampleTheConfidence) {
+    double y[48], w[48], eps[48];
+    for (int i = 0; i < 48; i++) {
+        const double n = i + 1.0;
+        y[i] = -std::log(n) +
+               std::log(std::fabs(std::sin(n * M_PI * 0.3) * std::sin(n * M_PI * 0.12)) + 1e-4);
+        w[i] = 1.0;
+        eps[i] = 1e-4;
+    }
+    dsp::comb_fit fit;
+    fit.start(y, w, eps, 48);
+    while (!fit.done())
+        fit.step(1000);
+    dsp::note_measures m{196.0, 0.0, 0.0, 1234, true, 0.0};
+    const dsp::pluck_estimate unknown = dsp::judge(fit, m);
+    EXPECT_NEAR(unknown.position, 0.3, 0.003);
+    EXPECT_NEAR(unknown.other, 0.12, 0.003);
+    EXPECT_GT(unknown.confidence, 0.9);
+    EXPECT_EQ(unknown.release_sample, 1234);
+    m.pickup = 0.3;
+    const dsp::pluck_estimate known = dsp::judge(fit, m);
+    EXPECT_EQ(known.position, unknown.other);
+    EXPECT_EQ(known.other, unknown.position);
+    m.clean = false;
+    EXPECT_EQ(dsp::judge(fit, m).confidence, 0.0);
+    dsp::comb_fit nothing;
+    nothing.start(y, w, eps, 3); // too few harmonics: no position
+    const dsp::pluck_estimate none = dsp::judge(nothing, m);
+    EXPECT_EQ(none.position, 0.0);
+    EXPECT_EQ(none.f0, 196.0);
+}
+
+} // namespace
