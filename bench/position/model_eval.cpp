@@ -112,7 +112,9 @@ struct outcome {
     evaluation::heard first;
     double error() const { return std::fabs(first.position - c.truth.position); }
     double f0_error() const { return std::fabs(first.f0 / c.truth.f0 - 1.0); }
-    double latency_ms() const { return (first.arrival - c.truth.release) * 1000.0 / c.rate; }
+    double latency_ms() const {
+        return static_cast<double>(first.arrival - c.truth.release) * 1000.0 / c.rate;
+    }
     bool right() const { return estimates > 0 && error() <= 0.02; }
     // The signal cannot tell a pickup farther from the end than the pluck from the mirror case.
     bool resolvable() const { return known_pickup || c.truth.pickup <= c.truth.position; }

@@ -137,8 +137,9 @@ TEST_P(EngineStream, SameEventsAsTheObjectBitForBit) {
             ASSERT_EQ(engine[i], object[i]) << "event " << i << ", block size " << n;
         const auto ratios = std::count_if(engine.begin(), engine.end(),
                                           [](const Event &e) { return e.what == 'R'; });
-        if (n >= 373 && s == &plain)
+        if (n >= 373 && s == &plain) {
             EXPECT_GT(ratios, 0) << "block size " << n;
+        }
     }
 }
 
