@@ -14,6 +14,7 @@ pluck point, so their positions should agree. Python 3 standard library only.
 import argparse
 import csv
 import io
+import math
 import os
 import random
 import shutil
@@ -328,16 +329,77 @@ def table_row(label, s, missed, extra):
             f"{agree:>14} | {s['spread']:16.4f} | {s['conf']:11.2f} | {missed:6d} | {extra:5d} |")
 
 
+# ---------------------------------------------------------------- the renders' own pitch
+
+def read_mono(path):
+    """A 16-bit or 32-bit integer WAV as a list of mono floats, and its rate."""
+    import array
+    import wave
+    with wave.open(path) as w:
+        rate, ch, width = w.getframerate(), w.getnchannels(), w.getsampwidth()
+        raw = w.readframes(w.getnframes())
+    a = array.array({2: "h", 4: "i"}[width])
+    a.frombytes(raw)
+    if sys.byteorder == "big":
+        a.byteswap()
+    return [sum(a[i:i + ch]) / ch for i in range(0, len(a), ch)], rate
+
+
+def render_f0(x, rate, start_s, key):
+    """The render's own f0 near the key's: the normalised autocorrelation's peak over periods
+    within 6% of the key's, 150 ms after the note-on, refined by a parabola. It checks that
+    the synthesiser plays the key in tune; it cannot see an octave (it looks near the key)."""
+    period = rate / key_f0(key)
+    lo, hi = int(period / 1.06), int(period * 1.06) + 1
+    n = max(2048, int(3 * period))
+    s0 = int((start_s + 0.15) * rate)
+    seg = x[s0:s0 + n + hi + 1]
+    if len(seg) < n + hi + 1:
+        return float("nan")
+
+    def r(lag):
+        num = sum(seg[i] * seg[i + lag] for i in range(n))
+        den = (sum(v * v for v in seg[:n]) * sum(v * v for v in seg[lag:lag + n])) ** 0.5
+        return num / den if den > 0 else 0.0
+
+    values = {lag: r(lag) for lag in range(lo - 1, hi + 2)}
+    best = max(range(lo, hi + 1), key=lambda lag: values[lag])
+    a, b, c = values[best - 1], values[best], values[best + 1]
+    denom = a - 2 * b + c
+    shift = 0.5 * (a - c) / denom if denom < 0 else 0.0
+    return rate / (best + shift)
+
+
+def tuning_report(sets):
+    """The largest deviation, in cents, of each alone render's own f0 from its keys'."""
+    print()
+    print("The renders' own pitch (alone, each key once), largest deviation from the key:")
+    for name, set_name, wav, keys, onsets, _ in sets:
+        if set_name != "alone":
+            continue
+        x, rate = read_mono(wav)
+        seen = {}
+        for k, on in zip(keys, onsets):
+            if k not in seen:
+                f = render_f0(x, rate, on, k)
+                seen[k] = 1200.0 * math.log2(f / key_f0(k)) if f == f else float("nan")
+        worst = max(seen.items(), key=lambda kv: abs(kv[1]) if kv[1] == kv[1] else -1)
+        print(f"  {name}: {len(seen)} keys, at most {abs(worst[1]):.1f} cents (key {worst[0]})")
+
+
 # ---------------------------------------------------------------- main
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--cli", required=True, help="the attackscope program")
-    ap.add_argument("--soundfont", default="/usr/share/sounds/sf2/FluidR3_GM.sf2")
-    ap.add_argument("--synth", default="fluidsynth")
+    ap.add_argument("--soundfont", default="/usr/share/sounds/sf2/default-GM.sf2",
+                    help="a General MIDI sound font (default: the system's)")
+    ap.add_argument("--synth", default="fluidsynth", help="the synthesiser's command")
     ap.add_argument("--out", required=True, help="folder for the MIDI files and renders")
     ap.add_argument("--blocks", default="2048,64")
     ap.add_argument("--misses", action="store_true", help="list the notes that miss")
+    ap.add_argument("--tuning", action="store_true",
+                    help="also measure the renders' own pitch (slow: pure Python)")
     args = ap.parse_args()
 
     if shutil.which(args.synth) is None or not os.path.isfile(args.soundfont):
@@ -357,8 +419,13 @@ def main():
             end_s = notes[-1][1] + TAIL_S
             data, onsets = midi_bytes(program, notes, end_s)
             stem = os.path.join(args.out, f"gm{program:03d}-{set_name}")
-            with open(stem + ".mid", "wb") as f:
-                f.write(data)
+            old = None
+            if os.path.isfile(stem + ".mid"):
+                with open(stem + ".mid", "rb") as f:
+                    old = f.read()
+            if old != data:  # a render is made again only when its MIDI file changes
+                with open(stem + ".mid", "wb") as f:
+                    f.write(data)
             if not os.path.isfile(stem + ".wav") or \
                     os.path.getmtime(stem + ".wav") < os.path.getmtime(stem + ".mid"):
                 subprocess.run([args.synth, "-ni", "-q", "-R", "0", "-C", "0", "-r", "44100",
@@ -378,6 +445,9 @@ def main():
                 runs.append([k, k, z])
         print(f"  {name} (program {program}, keys {lo}-{hi}): " +
               ", ".join(f"{a}-{b}" if a != b else f"{a}" for a, b, _ in runs))
+
+    if args.tuning:
+        tuning_report(sets)
 
     for block in [int(b) for b in args.blocks.split(",")]:
         out = subprocess.run([args.cli, "--position", "--block", str(block)] +
