@@ -12,13 +12,8 @@ build/bench/bench/position_model_eval "$@"
 build/bench/bench/position_eval
 
 # Sampled instruments: a General MIDI sound font rendered by the synthesiser (both as Debian
-# ships them; skipped without them). Renders go to build/bench/sampled.
-SOUNDFONT=/usr/share/sounds/sf2/default-GM.sf2
-if command -v fluidsynth >/dev/null 2>&1 && [ -f "$SOUNDFONT" ]; then
-  cmake --build build/bench -j2 --target attackscope_cli
-  python3 bench/position/test_sampled_eval.py
-  python3 bench/position/sampled_eval.py --cli build/bench/bin/attackscope \
-    --soundfont "$SOUNDFONT" --out build/bench/sampled
-else
-  echo "sampled instruments: skipped (needs the synthesiser, fluidsynth, and a General MIDI sound font at $SOUNDFONT)"
-fi
+# ships them); the evaluation says so and skips them when either is missing. Renders go to
+# build/bench/sampled.
+cmake --build build/bench -j2 --target attackscope_cli
+python3 bench/position/test_sampled_eval.py
+python3 bench/position/sampled_eval.py --cli build/bench/bin/attackscope --out build/bench/sampled

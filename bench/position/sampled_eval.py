@@ -403,7 +403,8 @@ def main():
     args = ap.parse_args()
 
     if shutil.which(args.synth) is None or not os.path.isfile(args.soundfont):
-        print(f"sampled instruments: skipped (needs {args.synth} and {args.soundfont})")
+        print(f"sampled instruments: skipped (the synthesiser's command {args.synth} or the "
+              f"General MIDI sound font {args.soundfont} is missing)")
         return 0
     os.makedirs(args.out, exist_ok=True)
     pdta = read_pdta(args.soundfont)

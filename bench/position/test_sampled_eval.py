@@ -240,5 +240,41 @@ class Figures(unittest.TestCase):
         self.assertEqual((s["shared"], s["agree"]), (4, 4))
 
 
+class RenderPitch(unittest.TestCase):
+    def tone(self, f0, rate=44100, seconds=0.5, start_s=0.1):
+        import math
+        x = [0.0] * int(start_s * rate)
+        x += [sum(math.sin(2 * math.pi * h * f0 * i / rate) / h for h in range(1, 8))
+              for i in range(int(seconds * rate))]
+        return x
+
+    def test_in_tune_and_detuned(self):
+        for key, detune in ((45, 1.0), (45, 1.02), (69, 0.985), (28, 1.0)):
+            f0 = se.key_f0(key) * detune
+            got = se.render_f0(self.tone(f0), 44100, 0.1, key)
+            self.assertAlmostEqual(got / f0, 1.0, delta=2e-4, msg=(key, detune))
+
+    def test_too_short(self):
+        import math
+        # 150 ms after the note-on there is too little of the note left: no f0.
+        self.assertTrue(math.isnan(se.render_f0(self.tone(110.0, seconds=0.1), 44100, 0.1, 45)))
+
+    def test_read_mono(self):
+        import tempfile
+        import wave
+        fd, path = tempfile.mkstemp(suffix=".wav")
+        os.close(fd)
+        try:
+            with wave.open(path, "wb") as w:
+                w.setnchannels(2)
+                w.setsampwidth(2)
+                w.setframerate(44100)
+                w.writeframes(struct.pack("<4h", 100, 300, -1000, -3000))
+            x, rate = se.read_mono(path)
+            self.assertEqual((x, rate), ([200.0, -2000.0], 44100))
+        finally:
+            os.unlink(path)
+
+
 if __name__ == "__main__":
     unittest.main()
