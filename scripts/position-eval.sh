@@ -10,3 +10,10 @@ cmake -S . -B build/bench -G Ninja -DATTACKSCOPE_BENCH=ON -DCMAKE_BUILD_TYPE=Rel
 cmake --build build/bench -j2 --target position_eval position_model_eval
 build/bench/bench/position_model_eval "$@"
 build/bench/bench/position_eval
+
+# Sampled instruments: a General MIDI sound font rendered by the synthesiser (both as Debian
+# ships them); the evaluation says so and skips them when either is missing. Renders go to
+# build/bench/sampled.
+cmake --build build/bench -j2 --target attackscope_cli
+python3 bench/position/test_sampled_eval.py
+python3 bench/position/sampled_eval.py --cli build/bench/bin/attackscope --out build/bench/sampled
