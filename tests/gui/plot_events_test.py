@@ -12,9 +12,9 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(ROOT, "scripts", "plot-events.py")
-spec = importlib.util.spec_from_file_location("plot_events", SCRIPT)
-plot_events = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(plot_events)
+found = importlib.util.spec_from_file_location("plot_events", SCRIPT)
+plot_events = importlib.util.module_from_spec(found)
+found.loader.exec_module(plot_events)
 
 
 def energy(t, sent, file="a.wav"):
