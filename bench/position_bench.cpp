@@ -36,8 +36,6 @@ void tracker_note(benchmark::State &state, int n, double f0, bool velocity) {
         [&](size_t b) {
             dsp::pluck_estimate e;
             tracker.push(audio.data() + b * static_cast<size_t>(n), n);
-            if (b == onset_block)
-                tracker.onset();
             return tracker.advance(n, b != onset_block + 1, e) ? 1 : 0;
         });
 }

@@ -58,8 +58,6 @@ outcome run(const signals::rendered_note &note, int block, int rate) {
         obj.perform(in.data());
         const block_kind kind = read_block(obj, before);
         tracker.push(in.data(), block);
-        if (kind.onset)
-            tracker.onset();
         dsp::pluck_estimate e;
         const bool note_begun = static_cast<double>(at) + block > note.release - 0.04 * rate;
         if (tracker.advance(block, !kind.analysed, e) && note_begun) {
@@ -391,7 +389,6 @@ int one_note(int argc, char **argv) {
         if (kind.onset) {
             std::printf("onset at block %zu (sample %zu; release at %d)%s\n", at / in.size(), at,
                         note.release, tracker.busy() ? " ignored" : "");
-            tracker.onset();
         }
         dsp::pluck_estimate e;
         if (tracker.advance(block, !kind.analysed, e)) {

@@ -149,10 +149,7 @@ float energy_value(double energy) {
 }
 
 bool engine_decide(attackscope_engine &e, double energy) {
-    const bool started = gate_decide(e, energy);
-    if (started && e.x_tracker)
-        e.x_tracker->onset();
-    return started;
+    return gate_decide(e, energy);
 }
 
 event_outcome engine_analyse(attackscope_engine &e, int n, int clipped) {

@@ -47,7 +47,7 @@ struct pluck_details {
 // confirmation (the rough f0 then).
 //
 // Threads: prepare() and reset() allocate or clear and belong off the audio thread (at the chain
-// build). push(), onset() and advance() allocate nothing, take no lock, do no I/O, and do work
+// build). push() and advance() allocate nothing, take no lock, do no I/O, and do work
 // bounded by the block length: advance() spends at most units_per_sample * n units of work (a
 // unit is about one butterfly of the transform), overrun by at most one indivisible step.
 
@@ -75,7 +75,6 @@ class pluck_tracker {
     // anything outside) for none. With it the comb nearer g is the pickup's.
     void set_pickup(double g) { pickup_ = g > 0.0 && g <= 0.5 ? g : 0.0; }
     // Kept for callers of the gate's onsets; the tracker finds its notes itself.
-    void onset() {}
     // Advances pending work; with spare false only the light first step runs. Returns true, once
     // per note, when the estimate is written to out.
     bool advance(int n, bool spare, pluck_estimate &out);

@@ -2,36 +2,12 @@
 
 #include <algorithm>
 
-#include "attackscope.h"
 #include "pd_host.h"
 #include "position/pluck_position.h"
 
 extern "C" void attackscope_tilde_setup(void);
 
 namespace evaluation {
-
-namespace {
-
-// The fields that an estimator of either generation reports.
-template <class T> double other_of(const T &e, const dsp::pluck_tracker &t) {
-    if constexpr (requires { e.other; })
-        return e.other;
-    else
-        return t.details().pickup;
-}
-template <class T> int64_t release_of(const T &e, const dsp::pluck_tracker &t) {
-    if constexpr (requires { e.release_sample; })
-        return e.release_sample;
-    else
-        return t.release_index();
-}
-
-template <class T> void give_pickup(T &t, double g) {
-    if constexpr (requires { t.set_pickup(g); })
-        t.set_pickup(g);
-}
-
-} // namespace
 
 std::vector<heard> play_stream(const std::vector<float> &audio, int block, int rate,
                                double pickup) {
@@ -41,7 +17,7 @@ std::vector<heard> play_stream(const std::vector<float> &audio, int block, int r
     obj.dsp(block, static_cast<float>(rate));
     dsp::pluck_tracker tracker;
     tracker.prepare(rate, block);
-    give_pickup(tracker, pickup);
+    tracker.set_pickup(pickup);
     std::vector<heard> out;
     std::vector<float> in(static_cast<size_t>(block));
     const size_t total = audio.size() + static_cast<size_t>(rate);
@@ -52,18 +28,15 @@ std::vector<heard> play_stream(const std::vector<float> &audio, int block, int r
         obj.perform(in.data());
         // A block that sent an energy is a gate block; one that did not ran the analysis.
         const bool gate_block = obj.outlet(2).size() > before;
-        const bool onset = gate_block && obj.as<t_attackscope>()->x_engine.x_state == 1;
         tracker.push(in.data(), block);
-        if (onset)
-            tracker.onset();
         dsp::pluck_estimate e{};
         if (tracker.advance(block, gate_block, e)) {
             heard h;
             h.position = e.position;
             h.f0 = e.f0;
             h.confidence = e.confidence;
-            h.other = other_of(e, tracker);
-            h.release = release_of(e, tracker);
+            h.other = e.other;
+            h.release = e.release_sample;
             h.arrival = static_cast<int64_t>(at) + block;
             out.push_back(h);
         }

@@ -185,7 +185,8 @@ struct played {
     std::vector<int64_t> at; // samples pushed when each arrived
 };
 
-// Plays `audio` in blocks of n; onset() in the blocks listed (by index).
+// Plays `audio` in blocks of n; the block after each one listed (by index) is busy, as the
+// object's analysis block after an onset.
 played play(dsp::pluck_tracker &tracker, const std::vector<float> &audio, int n,
             const std::vector<size_t> &onset_blocks, bool busy_after_onset = true) {
     played p;
@@ -199,8 +200,6 @@ played play(dsp::pluck_tracker &tracker, const std::vector<float> &audio, int n,
         tracker.push(in.data(), n);
         const bool onset =
             std::find(onset_blocks.begin(), onset_blocks.end(), b) != onset_blocks.end();
-        if (onset)
-            tracker.onset();
         dsp::pluck_estimate e{-1, -1, -1, -1, -2};
         if (tracker.advance(n, !busy, e)) {
             p.estimates.push_back(e);
@@ -375,7 +374,6 @@ TEST(PluckTracker, UnpreparedOrOddSetupsAreSafe) {
     dsp::pluck_tracker idle;
     const float x[4] = {0.1f, -0.2f, 0.3f, 0.0f};
     idle.push(x, 4);
-    idle.onset();
     dsp::pluck_estimate e{};
     EXPECT_FALSE(idle.advance(4, true, e));
     for (double sr : {std::numeric_limits<double>::quiet_NaN(), 0.0, -5.0, 1e9}) {
@@ -383,7 +381,6 @@ TEST(PluckTracker, UnpreparedOrOddSetupsAreSafe) {
         t.prepare(sr, 0);
         EXPECT_GT(t.sample_rate(), 0.0);
         t.push(x, 4);
-        t.onset();
         t.advance(4, true, e);
     }
 }
