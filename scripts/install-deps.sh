@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those missing.
-#   install-deps.sh [build|test|bench|plot|python|gui|screenshot|arm64|windows]...   (default: build)
+#   install-deps.sh [build|test|bench|plot|sampled|python|gui|screenshot|arm64|windows]...
+#   (default: build)
 # gui: a virtual X server, Pd's GUI and Debian's default font, for the layout test of the help
 # patches; screenshot: those and a screen-capture tool (import), for the help patches' pictures.
 # arm64: the cross compiler, qemu-user, and Debian's arm64 pd with the arm64 libraries it runs on
@@ -15,6 +16,8 @@ test=("${build[@]}" googletest libgtest-dev clang libclang-rt-14-dev valgrind bi
     puredata-extra)
 bench=("${build[@]}" libbenchmark-dev libfftw3-dev puredata-extra)
 plot=(python3-matplotlib)
+# sampled: the synthesiser and General MIDI sound font the position evaluation renders notes with.
+sampled=(fluidsynth fluid-soundfont-gm)
 # The Python module: built by pip from Debian's setuptools and pybind11 in a venv, no network.
 python=("${build[@]}" python3-dev python3-pybind11 pybind11-dev python3-numpy python3-venv
     python3-setuptools python3-wheel python3-pip python3-pytest python3-matplotlib)
@@ -36,6 +39,7 @@ for group in "${@:-build}"; do
     bench) wanted+=("${bench[@]}") ;;
     arm64) wanted+=("${arm64[@]}"); with_arm64=true ;;
     plot) wanted+=("${plot[@]}") ;;
+    sampled) wanted+=("${sampled[@]}") ;;
     python) wanted+=("${python[@]}") ;;
     gui) wanted+=("${gui[@]}") ;;
     screenshot) wanted+=("${screenshot[@]}") ;;

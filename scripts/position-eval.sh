@@ -5,14 +5,14 @@
 # (--seed S --count N --misses).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh bench
+scripts/install-deps.sh bench sampled
 cmake -S . -B build/bench -G Ninja -DATTACKSCOPE_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/bench -j2 --target position_eval position_model_eval
 build/bench/bench/position_model_eval "$@"
 build/bench/bench/position_eval
 
 # Sampled instruments: a General MIDI sound font rendered by the synthesiser (both as Debian
-# ships them); the evaluation says so and skips them when either is missing. Renders go to
+# ships them, installed above); the evaluation says so and skips them when either is missing. Renders go to
 # build/bench/sampled.
 cmake --build build/bench -j2 --target attackscope_cli
 python3 bench/position/test_sampled_eval.py

@@ -17,6 +17,13 @@ constexpr double valley_from = 0.35, valley_to = 0.65;
 // A multiple of the true period leaves the partials off it below 2% of the power of those on it.
 constexpr double empty_share = 0.02;
 constexpr int most_restarts = 2;
+// Around a partial's rough place in the frequency window: the rough place's error, short of
+// the neighbours.
+constexpr double fine_width = 0.2;
+// The final series fit: rounds, and what counts as far off the series (in f_n / n, units of f0):
+// five times the median deviation, and never below the 1e-4 the derivative window reaches.
+constexpr int outlier_rounds = 3;
+constexpr double outlier_factor = 5.0, outlier_floor = 1e-4;
 } // namespace
 
 void partial_series::prepare(double sr, double highest_f0) {
@@ -33,7 +40,7 @@ void partial_series::begin(double f0) {
     restarts_ = 0;
 }
 
-stage_step partial_series::step(const spectrum &s, int64_t budget) {
+stage_step partial_series::step(const spectrum &s, const spectrum &fine, int64_t budget) {
     const int half = s.length() / 2;
     const double bin = sr_ / s.length(); // Hz
     int64_t spent = 0;
@@ -70,6 +77,7 @@ stage_step partial_series::step(const spectrum &s, int64_t budget) {
             d = std::clamp(std::isfinite(d) ? d : 0.0, -0.5, 0.5);
             log_amp_[i] = b - 0.25 * (a - c) * d;
             freq_[i] = (best + d) * bin;
+            spent += refine_frequency(fine, freq_[i]);
         } else {
             log_amp_[i] = ln(s.power(static_cast<int>(clamped(std::round(centre), lo, hi))));
             freq_[i] = predicted;
@@ -90,11 +98,40 @@ stage_step partial_series::step(const spectrum &s, int64_t budget) {
         partial_++;
         power_[i] = std::exp(2.0 * log_amp_[i]);
         if (peak_[i]) {
-            progress_.add(n, freq_[i], power_[i]);
+            // As in the final fit: errors in f_n / n shrink as 1/n, and a peak near its valley
+            // is pulled by leakage and noise.
+            const double snr = std::exp(2.0 * (log_amp_[i] - valley_[i]));
+            progress_.add(n, freq_[i], n * n * std::min(1.0, snr / 1e8));
             progress_.solve(f0_, inharmonicity_);
         }
     }
     return {spent, stage_state::running};
+}
+
+int partial_series::refine_frequency(const spectrum &fine, double &freq) const {
+    // The frequency window's own peak near the rough place, then its derivative window's
+    // frequency there; where another partial's leakage throws that more than a bin off its
+    // peak, the rough place stands.
+    const int half = fine.length() / 2;
+    if (half < 4 || !(freq > 0.0))
+        return 1;
+    const double bin = sr_ / fine.length();
+    const double centre = freq / bin, width = std::max(1.0, fine_width * f0_ / bin);
+    const int lo = static_cast<int>(clamped(std::ceil(centre - width), 1, half - 1));
+    const int hi = static_cast<int>(clamped(std::floor(centre + width), lo, half - 1));
+    int best = lo;
+    double best_power = fine.power(lo);
+    for (int k = lo + 1; k <= hi; k++) {
+        const double p = fine.power(k);
+        if (p > best_power) {
+            best_power = p;
+            best = k;
+        }
+    }
+    const double exact = fine.peak_frequency(best);
+    if (std::fabs(exact - best) <= 1.0 && std::fabs(exact - centre) <= width)
+        freq = exact * bin;
+    return hi - lo + 4;
 }
 
 bool partial_series::restart_on_multiple() {
@@ -120,15 +157,44 @@ bool partial_series::restart_on_multiple() {
 
 void partial_series::final_series_fit() {
     // Frequency errors shrink as 1/n in f_n / n; partials near the floor are pulled by noise
-    // and leakage, so they count less: fully from 20 dB above it.
-    series_fit fit;
+    // and leakage, so they count less: fully from 20 dB above it. A partial far off the fitted
+    // series (pulled by a body's resonance, a ringing string's partial or a wrong peak) is left
+    // out of the next round.
     const double floor_power = std::exp(2.0 * floor_);
+    bool kept[max_partials];
     for (int i = 0; i < partial_count_; i++)
-        if (peak_[i]) {
+        kept[i] = peak_[i];
+    for (int round = 0; round < outlier_rounds; round++) {
+        series_fit fit;
+        for (int i = 0; i < partial_count_; i++)
+            if (kept[i]) {
+                const double n = i + 1.0;
+                fit.add(n, freq_[i], n * n * std::min(1.0, power_[i] / (1e8 * floor_power)));
+            }
+        double f0 = f0_, b = inharmonicity_;
+        if (!fit.solve(f0, b))
+            break;
+        f0_ = f0;
+        inharmonicity_ = b;
+        if (round + 1 == outlier_rounds)
+            break;
+        // Deviations in f_n / n, in units of f0: the median of the kept ones sets the scale.
+        // Deviations in f_n / n, in units of f0; the strong partials' median sets the scale.
+        double dev[max_partials], sorted[max_partials];
+        int m = 0;
+        for (int i = 0; i < partial_count_; i++) {
             const double n = i + 1.0;
-            fit.add(n, freq_[i], n * n * std::min(1.0, power_[i] / (100.0 * floor_power)));
+            dev[i] = std::fabs(freq_[i] / n - f0_ * std::sqrt(1.0 + inharmonicity_ * n * n)) / f0_;
+            if (kept[i] && log_amp_[i] >= floor_ + std::log(10.0))
+                sorted[m++] = dev[i];
         }
-    fit.solve(f0_, inharmonicity_);
+        if (m < 3)
+            break;
+        std::nth_element(sorted, sorted + m / 2, sorted + m);
+        const double limit = std::max(outlier_floor, outlier_factor * sorted[m / 2]);
+        for (int i = 0; i < partial_count_; i++)
+            kept[i] = peak_[i] && dev[i] <= limit;
+    }
 }
 
 bool partial_series::finish(double *y, double *weight, double *eps) {

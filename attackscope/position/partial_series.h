@@ -13,7 +13,8 @@ namespace dsp {
 
 // Partial n is searched within 0.3 f0 of n f0 sqrt(1 + B n^2), with f0 and B refitted as
 // partials are found (so a stretched series is followed as it drifts from the plain one);
-// peaks are refined by parabolas through the log magnitudes. A rough period of two or three
+// a peak's amplitude is refined by a parabola through the log magnitudes, its frequency by the
+// derivative window of the longer frequency window. A rough period of two or three
 // true periods leaves every second or third partial empty: the search starts again from the
 // true fundamental (at most twice). No allocation: usable on the audio thread.
 class partial_series {
@@ -25,7 +26,8 @@ class partial_series {
     void begin(double f0);
     // At most about `budget` units (one partial at least): a bin a unit and 96 a partial for
     // its logarithms and refit. done() when the series is searched.
-    stage_step step(const spectrum &s, int64_t budget);
+    // `s` holds the amplitude window, `fine` the frequency window.
+    stage_step step(const spectrum &s, const spectrum &fine, int64_t budget);
     // The floor, the final series fit, the spread and the comb fit's inputs for partials
     // 1..count() (index 0 is partial 1). False when nothing was found.
     bool finish(double *y, double *weight, double *eps);
@@ -39,6 +41,8 @@ class partial_series {
 
   private:
     void final_series_fit();
+    // Units spent.
+    int refine_frequency(const spectrum &fine, double &freq) const;
     bool restart_on_multiple();
 
     double sr_ = 0.0, highest_f0_ = 0.0;

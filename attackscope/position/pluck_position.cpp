@@ -18,11 +18,12 @@ void pluck_tracker::prepare(double sr, int max_block) {
     confirm_ = static_cast<int>(clamped(std::round(0.15 * sr_), 1, 1 << 24));
     release_.prepare(sr_, max_block_);
     period_.prepare(sr_, lowest_f0, highest_f0);
-    spectrum_.prepare(sr_, lowest_f0);
+    spectrum_.prepare(sr_, lowest_f0, spectrum::amplitudes);
+    fine_.prepare(sr_, lowest_f0, spectrum::frequencies);
     partials_.prepare(sr_, highest_f0);
     // The history holds the search stretch (two blocks and its span), the longest window after
     // it, and what arrives while the window is copied out.
-    const int fft_max = spectrum_.max_length();
+    const int fft_max = std::max(spectrum_.max_length(), fine_.max_length());
     history_.prepare(3 * int64_t{max_block_} + release_.span() + fft_max + fft_max / 16 + 64);
     reset();
 }
@@ -55,7 +56,8 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             pending_ = false; // that note was the finger's push
         // A note with a period whose analysis outlasts its confirmation (a low string at large
         // blocks) was a note: cut short by the next, it still gets its row, unmeasured.
-        const bool measuring = stage_ == stage::spectrum || stage_ == stage::partials ||
+        const bool measuring = stage_ == stage::spectrum || stage_ == stage::fine ||
+                               stage_ == stage::partials ||
                                stage_ == stage::prepare_fit || stage_ == stage::fit;
         if (measuring && !pending_ && candidate_ >= release_.release() + confirm_) {
             waiting_ = {0.0, sr_ / period_.period(), 0.0, 0.0, release_.release()};
@@ -101,12 +103,19 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         case stage::spectrum:
             s = spectrum_.step(history_, budget);
             if (s.state == stage_state::done) {
+                fine_.begin(release_.window_start(), period_.period());
+                stage_ = stage::fine;
+            }
+            break;
+        case stage::fine:
+            s = fine_.step(history_, budget);
+            if (s.state == stage_state::done) {
                 partials_.begin(sr_ / period_.period());
                 stage_ = stage::partials;
             }
             break;
         case stage::partials:
-            s = partials_.step(spectrum_, budget);
+            s = partials_.step(spectrum_, fine_, budget);
             if (s.state == stage_state::done)
                 stage_ = stage::prepare_fit;
             break;

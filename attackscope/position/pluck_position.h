@@ -35,7 +35,8 @@ struct pluck_details {
 //   note_detector   candidates: a sudden rise of high-frequency energy over anything recent;
 //   release_search  the release itself, around a candidate;
 //   rough_period    a rough period from the release on (no period: no note);
-//   spectrum        a Hann window of four periods from the release, transformed;
+//   spectrum        a Hann window of four periods from the release, transformed, and a
+//                   longer one for the partials' frequencies;
 //   partial_series  the partials up the stretched series, f0 and B refitted as they are found;
 //   comb_fit        their log amplitudes fitted to the two-comb model;
 //   judge()         the confidence, and which comb is the pluck's.
@@ -94,7 +95,7 @@ class pluck_tracker {
     }
 
   private:
-    enum class stage { idle, release, period, spectrum, partials, prepare_fit, fit };
+    enum class stage { idle, release, period, spectrum, fine, partials, prepare_fit, fit };
     bool gathering() const { return stage_ == stage::release && release_.gathering(); }
 
     double sr_ = 0.0;
@@ -107,7 +108,8 @@ class pluck_tracker {
     int64_t candidate_ = -1; // the latest candidate release not yet taken up, or -1
     release_search release_;
     rough_period period_;
-    spectrum spectrum_;
+    spectrum spectrum_; // the partials' amplitudes
+    spectrum fine_;     // their frequencies
     partial_series partials_;
     comb_fit fit_;
 

@@ -175,6 +175,23 @@ double median(std::vector<double> v) {
 
 bool list_misses = false;
 bool exact = false;
+bool list_notes = false;
+
+// One line per note: its truth and its first estimate, for study outside.
+void print_notes(const outcomes &t) {
+    std::printf("block,f0,B,beta,output,gamma,noise,ringing,contact,width,lowpass,est,position,"
+                "est_f0,f0_err,est_B,confidence,other,residual,spread,aperiodicity\n");
+    for (const outcome &o : t)
+        std::printf("%d,%.4f,%.3e,%.4f,%d,%.3f,%.0f,%d,%.0f,%.1f,%.0f,%d,%.4f,%.4f,%.5f,%.3e,%.3f,"
+                    "%.3f,%.3f,%.4f,%.3f\n",
+                    o.block, o.c.truth.f0, o.c.truth.inharmonicity, o.c.truth.position,
+                    static_cast<int>(o.c.model.output), o.c.model.pickup, o.c.noise_dbfs,
+                    o.c.ringing, o.c.model.contact_ms, o.c.model.width_mm, o.c.model.lowpass_hz,
+                    o.estimates, o.first.position, o.first.f0,
+                    o.estimates > 0 ? o.first.f0 / o.c.truth.f0 - 1.0 : 0.0,
+                    o.first.inharmonicity, o.first.confidence, o.first.other, o.first.residual,
+                    o.first.spread, o.first.aperiodicity);
+}
 
 void header(const std::string &title) {
     std::printf("\n| %-26s | notes | estimated | one row | within 0.02 | median err | f0 err "
@@ -295,7 +312,7 @@ void print_exact(int block, const stream_case &s, const std::vector<evaluation::
 
 int main(int argc, char **argv) {
     uint32_t seed = 1;
-    int count = 200;
+    int count = 200, from = 0;
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
         if (a == "--seed" && i + 1 < argc)
@@ -306,13 +323,17 @@ int main(int argc, char **argv) {
             list_misses = true;
         else if (a == "--exact")
             exact = true;
+        else if (a == "--from" && i + 1 < argc)
+            from = std::atoi(argv[++i]);
+        else if (a == "--notes")
+            list_notes = true;
     }
     std::printf(
         "Modelled strings: %d streams from seed %u (a quarter of them two notes, the second "
         "under the first still ringing).\n",
         count, seed);
     std::vector<stream_case> streams;
-    for (int i = 0; i < count; i++)
+    for (int i = from; i < from + count; i++)
         streams.push_back(make_stream(seed * 100000u + static_cast<uint32_t>(i)));
     for (int block : {64, 2048}) {
         outcomes all, known;
@@ -334,6 +355,10 @@ int main(int argc, char **argv) {
         }
         if (exact)
             continue;
+        if (list_notes) {
+            print_notes(all);
+            continue;
+        }
         tables(fmt("blocks of %.0f", block), all);
         row("pickup notes, --pickup given", known);
         std::printf("rows of no note: %d of %d rows\n", no_note, rows_total);

@@ -38,6 +38,11 @@ std::vector<heard> play_stream(const std::vector<float> &audio, int block, int r
             h.other = e.other;
             h.release = e.release_sample;
             h.arrival = static_cast<int64_t>(at) + block;
+            const dsp::pluck_details d = tracker.details();
+            h.inharmonicity = d.inharmonicity;
+            h.residual = d.residual;
+            h.spread = d.spread;
+            h.aperiodicity = d.aperiodicity;
             out.push_back(h);
         }
         if (obj.outlet(2).size() > 4096)

@@ -141,7 +141,7 @@ TEST(Spectrum, AgreesWithADirectTransformOfTheHannWindow) {
         v = static_cast<float>(n.next());
     const dsp::input_history h = history_of(x);
     dsp::spectrum s;
-    s.prepare(sr, 40.0);
+    s.prepare(sr, 40.0, dsp::spectrum::amplitudes);
     s.begin(10, 10.0); // 23 ms: a window of 92 samples, a transform of 128
     ASSERT_EQ(run([&](int64_t b) { return s.step(h, b); }, 7), dsp::stage_state::done);
     ASSERT_EQ(s.window(), 92);
@@ -154,6 +154,29 @@ TEST(Spectrum, AgreesWithADirectTransformOfTheHannWindow) {
         }
         EXPECT_NEAR(s.power(k), std::norm(sum), 1e-9 * (1.0 + std::norm(sum))) << k;
     }
+}
+
+// The derivative window places a decaying partial to a thousandth of a bin wherever it falls
+// between bins, where a parabola through the log magnitudes is off by up to a few hundredths.
+TEST(Spectrum, PlacesADecayingPartialWhereverItFallsBetweenBins) {
+    const double sr = 44100, period = 200; // 12 periods: a window of 2400, a transform of 4096
+    const double bin = sr / 4096;
+    for (const double offset : {0.0, 0.13, 0.5, 0.77})
+        for (const double t60 : {0.2, 3.0}) {
+            const double f = (114 + offset) * bin;
+            std::vector<float> x(3000);
+            for (size_t j = 0; j < x.size(); j++)
+                x[j] = static_cast<float>(std::exp(-6.9 * j / (t60 * sr)) *
+                                          std::cos(2 * M_PI * f * j / sr + 0.4));
+            const dsp::input_history h = history_of(x);
+            dsp::spectrum s;
+            s.prepare(sr, 40.0, dsp::spectrum::frequencies);
+            s.begin(0, period);
+            ASSERT_EQ(run([&](int64_t b) { return s.step(h, b); }, 500), dsp::stage_state::done);
+            ASSERT_EQ(s.length(), 4096);
+            const int k = offset < 0.5 ? 114 : 115;
+            EXPECT_NEAR(s.peak_frequency(k), 114 + offset, 1e-3) << offset << " " << t60;
+        }
 }
 
 TEST(Judge, AKnownPickupTakesTheOtherCombAndABadSampleTheConfidence) {
