@@ -20,7 +20,7 @@ void pluck_tracker::prepare(double sr, int max_block) {
     period_.prepare(sr_, lowest_f0, highest_f0);
     spectrum_.prepare(sr_, lowest_f0, spectrum::amplitudes);
     fine_.prepare(sr_, lowest_f0, spectrum::frequencies);
-    partials_.prepare(sr_, highest_f0);
+    partials_.prepare(sr_, lowest_f0, highest_f0);
     // The history holds the search stretch (two blocks and its span), the longest window after
     // it, and what arrives while the window is copied out.
     const int fft_max = std::max(spectrum_.max_length(), fine_.max_length());
@@ -60,7 +60,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                                stage_ == stage::partials ||
                                stage_ == stage::prepare_fit || stage_ == stage::fit;
         if (measuring && !pending_ && candidate_ >= release_.release() + confirm_) {
-            waiting_ = {0.0, sr_ / period_.period(), 0.0, 0.0, release_.release()};
+            waiting_ = {0.0, sr_ / period_samples_, 0.0, 0.0, release_.release()};
             pending_ = true;
         }
         release_.begin(candidate_);
@@ -96,28 +96,42 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         case stage::period:
             s = period_.step(history_, budget);
             if (s.state == stage_state::done) {
-                spectrum_.begin(release_.window_start(), period_.period());
+                period_samples_ = period_.period();
+                remeasured_ = false;
+                spectrum_.begin(release_.window_start(), period_samples_);
                 stage_ = stage::spectrum;
             }
             break;
         case stage::spectrum:
             s = spectrum_.step(history_, budget);
             if (s.state == stage_state::done) {
-                fine_.begin(release_.window_start(), period_.period());
+                fine_.begin(release_.window_start(), period_samples_);
                 stage_ = stage::fine;
             }
             break;
         case stage::fine:
             s = fine_.step(history_, budget);
             if (s.state == stage_state::done) {
-                partials_.begin(sr_ / period_.period());
+                partials_.begin(sr_ / period_samples_);
                 stage_ = stage::partials;
             }
             break;
         case stage::partials:
             s = partials_.step(spectrum_, fine_, budget);
-            if (s.state == stage_state::done)
+            if (s.state == stage_state::done) {
                 stage_ = stage::prepare_fit;
+                // A rough period of a fraction of the true one (its strong partials the true
+                // one's even or every third): measured again, once, with windows as long.
+                int64_t units = 0;
+                const int m = remeasured_ ? 1 : partials_.submultiple(fine_, units);
+                s.units += units;
+                if (m > 1) {
+                    period_samples_ *= m;
+                    remeasured_ = true;
+                    spectrum_.begin(release_.window_start(), period_samples_);
+                    stage_ = stage::spectrum;
+                }
+            }
             break;
         case stage::prepare_fit: {
             // Indivisible: it runs where the rest of the budget holds it, or first in a block.

@@ -113,6 +113,8 @@ class pluck_tracker {
     partial_series partials_;
     comb_fit fit_;
 
+    double period_samples_ = 0.0; // the rough period, or a multiple of it once measured again
+    bool remeasured_ = false;
     stage stage_ = stage::idle;
     int64_t last_units_ = 0;
     bool pending_ = false; // an estimate waits until confirm_ after its release

@@ -6,7 +6,7 @@
 namespace dsp {
 
 namespace {
-constexpr double significant_stretch = 0.0; // share of the series' misfit a stretch must explain
+constexpr double significant_stretch = 0.2; // share of the series' misfit a stretch must explain
 constexpr double largest_stretch = 2e-3;    // B of the stiffest wound string is far below
 } // namespace
 
