@@ -21,10 +21,6 @@ constexpr int most_multiple = 8;
 constexpr double clear_peak = 1.1513; // 10 dB, in nepers
 constexpr double on_share = 0.6, off_share = 0.2;
 constexpr int most_restarts = 2;
-// A rough period of a fraction 1/m of the true one, m up to 4: the places between the first 12
-// found partials are looked at; a clear peak there stands 10 dB above both valleys beside it.
-constexpr int most_submultiple = 4, submultiple_partials = 12;
-constexpr double clear_ratio = 10.0;
 // Around a partial's rough place in the frequency window: the rough place's error, short of
 // the neighbours.
 constexpr double fine_width = 0.2;
@@ -149,9 +145,7 @@ bool partial_series::restart_on_multiple() {
     // true periods leaves clear peaks only on the multiples of m: most of those stand clear,
     // few of the others (a body's resonance or a ringing string may leave one). The largest
     // such m is the true one (its multiples pass too).
-    const auto clear = [this](int i) {
-        return peak_[i] && log_amp_[i] - valley_[i] >= clear_peak;
-    };
+    const auto clear = [this](int i) { return peak_[i] && log_amp_[i] - valley_[i] >= clear_peak; };
     int best = 0;
     for (int m = 2; m <= most_multiple; m++) {
         if (partial_count_ < 3 * m || f0_ * m > highest_f0_)
@@ -174,47 +168,6 @@ bool partial_series::restart_on_multiple() {
     progress_ = {};
     restarts_++;
     return true;
-}
-
-int partial_series::submultiple(const spectrum &fine, int64_t &units) const {
-    units = 1;
-    const int half = fine.length() / 2;
-    if (!(f0_ > 0.0) || half < 8)
-        return 1;
-    const double bin = sr_ / fine.length();
-    int found = 1;
-    for (int m = 2; m <= most_submultiple; m++) {
-        const double f = f0_ / m, b = inharmonicity_ / (m * m), step = f / bin;
-        // Partials f apart must be resolved: three bins at least.
-        if (f < lowest_f0_ || step < 3.0)
-            break;
-        const int last = m * std::min(partial_count_, submultiple_partials);
-        int places = 0, clear = 0;
-        for (int k = 1; k <= last; k++) {
-            if (k % m == 0)
-                continue;
-            const double centre = k * f * std::sqrt(1.0 + b * k * k) / bin;
-            if (centre + 0.5 * step >= half - 1)
-                break;
-            places++;
-            const auto power_over = [&](double from, double to, bool largest) {
-                const int lo = static_cast<int>(clamped(std::ceil(from), 1, half - 1));
-                const int hi = static_cast<int>(clamped(std::floor(to), lo, half - 1));
-                double v = fine.power(lo);
-                for (int j = lo + 1; j <= hi; j++)
-                    v = largest ? std::max(v, fine.power(j)) : std::min(v, fine.power(j));
-                units += hi - lo + 1;
-                return v;
-            };
-            const double peak = power_over(centre - 0.15 * step, centre + 0.15 * step, true);
-            const double below = power_over(centre - 0.55 * step, centre - 0.35 * step, false);
-            const double above = power_over(centre + 0.35 * step, centre + 0.55 * step, false);
-            clear += peak > clear_ratio * std::max(below, above);
-        }
-        if (places >= 3 && clear >= on_share * places)
-            found = m;
-    }
-    return found;
 }
 
 void partial_series::final_series_fit() {

@@ -31,11 +31,6 @@ class partial_series {
     // The floor, the final series fit, the spread and the comb fit's inputs for partials
     // 1..count() (index 0 is partial 1). False when nothing was found.
     bool finish(double *y, double *weight, double *eps);
-    // Once the series is searched: m in 2..4 when the frequency window shows clear partials at
-    // most of the places k f0 / m between the found ones (the rough period was 1/m of the true
-    // one: the note must be measured again from a period m times as long), else 1. Units spent
-    // go to `units`.
-    int submultiple(const spectrum &fine, int64_t &units) const;
 
     int count() const { return partial_count_; } // searched
     double f0() const { return f0_; }            // Hz

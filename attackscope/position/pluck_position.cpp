@@ -21,6 +21,7 @@ void pluck_tracker::prepare(double sr, int max_block) {
     spectrum_.prepare(sr_, lowest_f0, spectrum::amplitudes);
     fine_.prepare(sr_, lowest_f0, spectrum::frequencies);
     partials_.prepare(sr_, lowest_f0, highest_f0);
+    check_.prepare(sr_, lowest_f0, highest_f0);
     // The history holds the search stretch (two blocks and its span), the longest window after
     // it, and what arrives while the window is copied out.
     const int fft_max = std::max(spectrum_.max_length(), fine_.max_length());
@@ -57,7 +58,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         // A note with a period whose analysis outlasts its confirmation (a low string at large
         // blocks) was a note: cut short by the next, it still gets its row, unmeasured.
         const bool measuring = stage_ == stage::spectrum || stage_ == stage::fine ||
-                               stage_ == stage::partials ||
+                               stage_ == stage::partials || stage_ == stage::check ||
                                stage_ == stage::prepare_fit || stage_ == stage::fit;
         if (measuring && !pending_ && candidate_ >= release_.release() + confirm_) {
             waiting_ = {0.0, sr_ / period_samples_, 0.0, 0.0, release_.release()};
@@ -119,14 +120,21 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         case stage::partials:
             s = partials_.step(spectrum_, fine_, budget);
             if (s.state == stage_state::done) {
+                // Measured again at most once: a second correction could only undo the first.
+                if (remeasured_) {
+                    stage_ = stage::prepare_fit;
+                } else {
+                    check_.begin(partials_.f0(), partials_.inharmonicity(), partials_.count());
+                    stage_ = stage::check;
+                }
+            }
+            break;
+        case stage::check:
+            s = check_.step(fine_, budget);
+            if (s.state == stage_state::done) {
                 stage_ = stage::prepare_fit;
-                // A rough period of a fraction of the true one (its strong partials the true
-                // one's even or every third): measured again, once, with windows as long.
-                int64_t units = 0;
-                const int m = remeasured_ ? 1 : partials_.submultiple(fine_, units);
-                s.units += units;
-                if (m > 1) {
-                    period_samples_ *= m;
+                if (check_.corrected() > 0.0) {
+                    period_samples_ = sr_ / check_.corrected();
                     remeasured_ = true;
                     spectrum_.begin(release_.window_start(), period_samples_);
                     stage_ = stage::spectrum;

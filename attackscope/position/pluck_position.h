@@ -9,6 +9,7 @@
 #include "position/input_history.h"
 #include "position/note_detector.h"
 #include "position/partial_series.h"
+#include "position/pitch_check.h"
 #include "position/pluck_estimate.h"
 #include "position/release_search.h"
 #include "position/rough_period.h"
@@ -38,6 +39,8 @@ struct pluck_details {
 //   spectrum        a Hann window of four periods from the release, transformed, and a
 //                   longer one for the partials' frequencies;
 //   partial_series  the partials up the stretched series, f0 and B refitted as they are found;
+//   pitch_check     whether that series is the note's own; if not, the note is measured
+//                   again, once, from the one that is;
 //   comb_fit        their log amplitudes fitted to the two-comb model;
 //   judge()         the confidence, and which comb is the pluck's.
 // A later candidate while a note is measured, or within confirm (150 ms) of its release before
@@ -95,7 +98,7 @@ class pluck_tracker {
     }
 
   private:
-    enum class stage { idle, release, period, spectrum, fine, partials, prepare_fit, fit };
+    enum class stage { idle, release, period, spectrum, fine, partials, check, prepare_fit, fit };
     bool gathering() const { return stage_ == stage::release && release_.gathering(); }
 
     double sr_ = 0.0;
@@ -111,6 +114,7 @@ class pluck_tracker {
     spectrum spectrum_; // the partials' amplitudes
     spectrum fine_;     // their frequencies
     partial_series partials_;
+    pitch_check check_;
     comb_fit fit_;
 
     double period_samples_ = 0.0; // the rough period, or a multiple of it once measured again

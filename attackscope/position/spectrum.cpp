@@ -16,9 +16,8 @@ constexpr int smallest_transform = 256;
 void spectrum::prepare(double sr, double lowest_f0, const shape &form) {
     sr_ = sr;
     form_ = form;
-    const double longest =
-        std::min(form_.periods * sr_ / lowest_f0,
-                 std::max(form_.max_seconds, form_.min_seconds) * sr_);
+    const double longest = std::min(form_.periods * sr_ / lowest_f0,
+                                    std::max(form_.max_seconds, form_.min_seconds) * sr_);
     fft_max_ = std::max(smallest_transform,
                         power_of_two_at_least(clamped(std::ceil(longest), 1, 1 << 24)));
     fft_.prepare(fft_max_); // its table also serves the real spectrum's rotations

@@ -72,8 +72,8 @@ class spectrum {
     int window_len_ = 0, fft_len_ = 0; // real lengths; the complex transform has fft_len_/2
     int zeroed_ = 0;                   // entries of re_/im_ cleared for the window
     int64_t cursor_ = 0;               // next window sample
-    std::vector<double> re_, im_;   // under the Hann window
-    std::vector<double> dre_, dim_; // under its derivative
+    std::vector<double> re_, im_;      // under the Hann window
+    std::vector<double> dre_, dim_;    // under its derivative
     double hann_c_ = 0.0, hann_s_ = 0.0, hann_rc_ = 0.0, hann_rs_ = 0.0;
     resumable_fft fft_;
 };

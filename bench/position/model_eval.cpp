@@ -188,9 +188,9 @@ void print_notes(const outcomes &t) {
                     static_cast<int>(o.c.model.output), o.c.model.pickup, o.c.noise_dbfs,
                     o.c.ringing, o.c.model.contact_ms, o.c.model.width_mm, o.c.model.lowpass_hz,
                     o.estimates, o.first.position, o.first.f0,
-                    o.estimates > 0 ? o.first.f0 / o.c.truth.f0 - 1.0 : 0.0,
-                    o.first.inharmonicity, o.first.confidence, o.first.other, o.first.residual,
-                    o.first.spread, o.first.aperiodicity);
+                    o.estimates > 0 ? o.first.f0 / o.c.truth.f0 - 1.0 : 0.0, o.first.inharmonicity,
+                    o.first.confidence, o.first.other, o.first.residual, o.first.spread,
+                    o.first.aperiodicity);
 }
 
 void header(const std::string &title) {

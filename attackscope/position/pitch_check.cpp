@@ -1,0 +1,146 @@
+#include "position/pitch_check.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "position/counts.h"
+
+namespace dsp {
+
+namespace {
+constexpr int most_fraction = 4, most_divisor = 4, places_looked_at = 12;
+constexpr double clear_ratio = 10.0;   // 10 dB
+constexpr double fraction_share = 0.6; // of the places between the found ones
+constexpr double doubtful_share = 0.34, other_share = 0.6, other_margin = 0.25;
+constexpr double peaks_below_hz = 2000.0; // a note's first partials
+constexpr int fraction_candidates = most_fraction - 1;
+} // namespace
+
+void pitch_check::prepare(double sr, double lowest_f0, double highest_f0) {
+    sr_ = sr;
+    lowest_f0_ = lowest_f0;
+    highest_f0_ = highest_f0;
+}
+
+void pitch_check::begin(double f0, double inharmonicity, int partials) {
+    f0_ = f0;
+    b_ = inharmonicity;
+    partials_ = std::min(partials, places_looked_at);
+    cursor_ = 0;
+    found_share_ = best_share_ = 0.0;
+    peak_count_ = 0;
+    corrected_ = 0.0;
+    done_ = !(f0_ > 0.0) || partials_ < 1;
+}
+
+double pitch_check::clear_share(const spectrum &fine, double f, double b, int count, int skip,
+                                int &places, int64_t &units) const {
+    places = 0;
+    const int half = fine.length() / 2;
+    const double bin = sr_ / fine.length(), step = f / bin;
+    // Partials f apart must be resolved: three bins at least.
+    if (!(f >= lowest_f0_) || step < 3.0 || half < 8)
+        return 0.0;
+    const auto power_over = [&](double from, double to, bool largest) {
+        const int lo = static_cast<int>(clamped(std::ceil(from), 1, half - 1));
+        const int hi = static_cast<int>(clamped(std::floor(to), lo, half - 1));
+        double v = fine.power(lo);
+        for (int j = lo + 1; j <= hi; j++)
+            v = largest ? std::max(v, fine.power(j)) : std::min(v, fine.power(j));
+        units += hi - lo + 1;
+        return v;
+    };
+    int clear = 0;
+    for (int k = 1; k <= count; k++) {
+        if (skip > 1 && k % skip == 0)
+            continue;
+        const double centre = k * f * std::sqrt(1.0 + b * k * k) / bin;
+        if (centre + 0.55 * step >= half - 1)
+            break;
+        places++;
+        const double peak = power_over(centre - 0.15 * step, centre + 0.15 * step, true);
+        const double below = power_over(centre - 0.55 * step, centre - 0.35 * step, false);
+        const double above = power_over(centre + 0.35 * step, centre + 0.55 * step, false);
+        clear += peak > clear_ratio * std::max(below, above);
+    }
+    return places > 0 ? static_cast<double>(clear) / places : 0.0;
+}
+
+void pitch_check::strongest_peaks(const spectrum &fine, int64_t &units) {
+    // The three largest local maxima from the lowest fundamental to 2 kHz, none within 3% of
+    // the found fundamental (that series was judged already).
+    const double bin = sr_ / fine.length();
+    const int half = fine.length() / 2;
+    const int lo = static_cast<int>(clamped(std::floor(lowest_f0_ / bin), 1, half - 2));
+    const int hi = static_cast<int>(clamped(std::ceil(peaks_below_hz / bin), lo, half - 2));
+    double power[3] = {};
+    peak_count_ = 0;
+    for (int k = lo; k <= hi; k++) {
+        const double p = fine.power(k);
+        if (!(p > fine.power(k - 1) && p >= fine.power(k + 1)))
+            continue;
+        const double hz = k * bin;
+        if (std::fabs(hz / f0_ - 1.0) < 0.03)
+            continue;
+        int at = peak_count_ < 3 ? peak_count_ : 3;
+        while (at > 0 && power[at - 1] < p)
+            at--;
+        if (at >= 3)
+            continue;
+        for (int j = std::min(peak_count_, 2); j > at; j--) {
+            power[j] = power[j - 1];
+            peaks_[j] = peaks_[j - 1];
+        }
+        power[at] = p;
+        peaks_[at] = hz;
+        peak_count_ = std::min(3, peak_count_ + 1);
+    }
+    units += 3 * (hi - lo + 1);
+}
+
+stage_step pitch_check::step(const spectrum &fine, int64_t budget) {
+    int64_t units = 1;
+    while (!done_ && units < budget) {
+        int places = 0;
+        if (cursor_ < fraction_candidates) {
+            // f0 / m, judged on the places between the found partials.
+            const int m = cursor_ + 2;
+            const double share =
+                clear_share(fine, f0_ / m, b_ / (m * m), m * partials_, m, places, units);
+            if (places >= 3 && share >= fraction_share && f0_ / m >= lowest_f0_)
+                corrected_ = f0_ / m; // the larger m that passes is the true one
+            cursor_++;
+            if (cursor_ == fraction_candidates) {
+                if (corrected_ > 0.0) {
+                    done_ = true;
+                } else {
+                    found_share_ = clear_share(fine, f0_, b_, places_looked_at, 1, places, units);
+                    if (found_share_ >= doubtful_share || places < 3)
+                        done_ = true;
+                    else
+                        strongest_peaks(fine, units);
+                }
+            }
+            continue;
+        }
+        const int index = cursor_ - fraction_candidates, peak = index / most_divisor;
+        if (peak >= peak_count_) {
+            done_ = true;
+            break;
+        }
+        const double f = peaks_[peak] / (index % most_divisor + 1);
+        if (f >= lowest_f0_ && f <= highest_f0_) {
+            // B is not known for another series: a plain one over the first places.
+            const double share = clear_share(fine, f, 0.0, places_looked_at, 1, places, units);
+            if (places >= 3 && share >= other_share && share >= found_share_ + other_margin &&
+                share > best_share_) {
+                best_share_ = share;
+                corrected_ = f;
+            }
+        }
+        cursor_++;
+    }
+    return {units, done_ ? stage_state::done : stage_state::running};
+}
+
+} // namespace dsp

@@ -1,0 +1,51 @@
+// Whether the series the partials were followed on is the note's own: its places hold clear
+// peaks in the frequency window. A rough period can be a fraction of the true one (the strong
+// partials are the true one's even or every third) or belong to something else (a body's thump
+// below a high note, which the rough period's 1 kHz low-pass favours); then the note is measured
+// again from the series that fits.
+#pragma once
+
+#include <cstdint>
+
+#include "position/spectrum.h"
+#include "position/stage.h"
+
+namespace dsp {
+
+// A place k f sqrt(1 + B k^2) is clear when the largest power within 0.15 f of it stands 10 dB
+// above both valleys half-way to its neighbours. Candidates, in order:
+//   f / m for m = 2..4, judged on the places between the found ones alone (most of them clear);
+//   when fewer than a third of the found series' first 12 places are clear (a string plucked at
+//   its middle leaves half of them), p / k for the three
+//   strongest peaks p below 2 kHz and k = 1..4, the one with most places clear (at least 60%,
+//   and 25 points more than the found series).
+// Bounded work in steps (a bin a unit, one candidate a step at most): the audio thread may run
+// it.
+class pitch_check {
+  public:
+    void prepare(double sr, double lowest_f0, double highest_f0);
+    // The series found: f0 (Hz) and B, searched over `partials` places.
+    void begin(double f0, double inharmonicity, int partials);
+    stage_step step(const spectrum &fine, int64_t budget);
+    // When done: the fundamental to measure the note again from, or 0 to keep the found one.
+    double corrected() const { return corrected_; }
+
+  private:
+    // Share of the places k = 1..count (those off the multiples of `skip` when skip > 1) that
+    // are clear; the places counted go to `places`.
+    double clear_share(const spectrum &fine, double f, double b, int count, int skip, int &places,
+                       int64_t &units) const;
+    void strongest_peaks(const spectrum &fine, int64_t &units);
+
+    double sr_ = 0.0, lowest_f0_ = 0.0, highest_f0_ = 0.0;
+    double f0_ = 0.0, b_ = 0.0;
+    int partials_ = 0;
+    int cursor_ = 0; // next candidate: 0..2 the fractions, then 3 + 4 * peak + (k - 1)
+    double found_share_ = 0.0, best_share_ = 0.0;
+    double peaks_[3] = {};
+    int peak_count_ = 0;
+    double corrected_ = 0.0;
+    bool done_ = true;
+};
+
+} // namespace dsp
