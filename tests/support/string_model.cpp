@@ -219,6 +219,13 @@ modelled_note render_model(const string_model &m, int lead) {
         std::swap(u, un);
     }
 
+    // A string is stopped by a hand over some milliseconds, never at once: the render's end fades
+    // out over 20 ms (a cut would be a click, which no string makes).
+    const int fade = std::min(total, static_cast<int>(0.02 * m.rate));
+    for (int i = 0; i < fade; i++)
+        out.samples[static_cast<size_t>(total - fade + i)] *=
+            0.5 + 0.5 * std::cos(pi * (i + 1.0) / fade);
+
     // The discrete string's own series, exact for its sine modes: lambda_n, the eigenvalue of the
     // second difference, in the scheme's characteristic equation.
     double sw = 0, su = 0, sv = 0, suv = 0, svv = 0;
