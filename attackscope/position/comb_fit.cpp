@@ -13,6 +13,7 @@ constexpr int coarse_count = 99;
 constexpr double coarse_first = 0.01, coarse_step = 0.005;
 constexpr int pickup_count = 50;
 constexpr double pickup_step = 0.01;
+constexpr double margin_distance = 0.03; // beyond the fit's usual error on a real string
 
 // ln(x) for finite x > 0 to about 1e-7, without a library call: the fit takes one per
 // harmonic and trial. Anything else gives a large negative value rather than NaN.
@@ -60,6 +61,8 @@ void comb_fit::start(const double *y, const double *weight, const double *eps, i
     int used = 0;
     for (int i = 0; i < count_; i++)
         used += w_[i] > 0.0;
+    used_ = used;
+    margin_ = 1.0;
     solvable_ = used >= 5 && std::isfinite(det) && std::fabs(det) > 0.0;
     if (solvable_) {
         for (int r = 0; r < 3; r++)
@@ -234,6 +237,16 @@ void comb_fit::next_stage() {
     if (!(best_gamma_ > 0.0))
         gamma_ = 0.0;
     residual_ = std::sqrt(std::fmax(best_rss_, 0.0) / weight_sum_);
+    double near = std::numeric_limits<double>::infinity(), far = near;
+    for (int i = 0; i < coarse_count; i++) {
+        const double r = coarse_rss_[i];
+        (std::fabs(coarse_first + coarse_step * i - beta_) <= margin_distance ? near : far) =
+            std::fmin(r, std::fabs(coarse_first + coarse_step * i - beta_) <= margin_distance
+                             ? near
+                             : far);
+    }
+    margin_ =
+        near > 0.0 && std::isfinite(near) && std::isfinite(far) ? std::fmax(1.0, far / near) : 1.0;
 }
 
 } // namespace dsp

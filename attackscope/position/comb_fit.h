@@ -31,6 +31,12 @@ class comb_fit {
     double pickup() const { return gamma_; }  // [0, beta]; 0 for "none"
     // Root of the weighted mean squared residual at the best fit (nepers); +inf when no fit.
     double residual() const { return residual_; }
+    // How clearly the pluck's comb stands out: the single-comb scan's least residual sum of
+    // squares at pluck positions more than 0.03 from the result, over the least near it (>= 1;
+    // 1 when the scan did not run). Partials that fit several combs about equally give near 1.
+    double margin() const { return margin_; }
+    // Harmonics with a weight: those the fit could use.
+    int used() const { return used_; }
 
   private:
     enum class stage { coarse, pickup, refine, done };
@@ -52,7 +58,8 @@ class comb_fit {
     int refine_round_ = 0;
     double best_beta_ = 0.0, best_gamma_ = 0.0, best_rss_ = 0.0;
     double round_rss_[100] = {}; // the longest round is the coarse grid
-    double beta_ = 0.0, gamma_ = 0.0, residual_ = 0.0;
+    double beta_ = 0.0, gamma_ = 0.0, residual_ = 0.0, margin_ = 1.0;
+    int used_ = 0;
 };
 
 } // namespace dsp

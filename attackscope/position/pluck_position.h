@@ -24,6 +24,8 @@ struct pluck_details {
     double spread;        // of the partials around the fitted series, in units of f0
     double aperiodicity;  // of the rough period search, 0..~1
     double inharmonicity; // B fitted to the partials
+    double margin;        // of the comb fit: how clearly its comb stands out (>= 1)
+    int used;             // harmonics the comb fit could use
     int partials;         // searched
     int window;           // samples analysed
 };
@@ -92,8 +94,14 @@ class pluck_tracker {
     int64_t last_units() const { return last_units_; }
     double sample_rate() const { return sr_; }
     pluck_details details() const {
-        return {fit_.pickup(),          fit_.residual(),           partials_.spread(),
-                period_.aperiodicity(), partials_.inharmonicity(), partials_.count(),
+        return {fit_.pickup(),
+                fit_.residual(),
+                partials_.spread(),
+                period_.aperiodicity(),
+                partials_.inharmonicity(),
+                fit_.margin(),
+                fit_.used(),
+                partials_.count(),
                 spectrum_.window()};
     }
 

@@ -43,6 +43,8 @@ std::vector<heard> play_stream(const std::vector<float> &audio, int block, int r
             h.residual = d.residual;
             h.spread = d.spread;
             h.aperiodicity = d.aperiodicity;
+            h.margin = d.margin;
+            h.used = d.used;
             out.push_back(h);
         }
         if (obj.outlet(2).size() > 4096)

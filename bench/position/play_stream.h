@@ -12,7 +12,8 @@ struct heard {
     double position = 0, f0 = 0, confidence = 0, other = 0;
     int64_t release = -1; // stream sample the estimator places the release at
     int64_t arrival = 0;  // stream sample at the end of the block that gave the estimate
-    double inharmonicity = 0, residual = 0, spread = 0, aperiodicity = 0; // the tracker's details
+    double inharmonicity = 0, residual = 0, spread = 0, aperiodicity = 0, margin = 0; // details
+    int used = 0;
 };
 
 // Every estimate the tracker gives over `audio` (then one second of silence), at blocks of
