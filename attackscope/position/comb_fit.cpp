@@ -1,5 +1,6 @@
 #include "position/comb_fit.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -213,6 +214,9 @@ void comb_fit::next_stage() {
     for (int i = 0; i < counts[refine_round_]; i++)
         if (best < 0 || round_rss_[i] < round_rss_[best])
             best = i;
+    // The scan of beta with the pickup comb held judges the margin instead of the first one.
+    if (refine_round_ == 0)
+        std::copy(round_rss_, round_rss_ + coarse_count, coarse_rss_);
     if (best >= 0 && round_rss_[best] <= best_rss_) {
         double v = first + steps[refine_round_] * best;
         if (refine_round_ == 3 && best > 0 && best < counts[3] - 1) {

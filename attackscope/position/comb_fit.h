@@ -31,9 +31,11 @@ class comb_fit {
     double pickup() const { return gamma_; }  // [0, beta]; 0 for "none"
     // Root of the weighted mean squared residual at the best fit (nepers); +inf when no fit.
     double residual() const { return residual_; }
-    // How clearly the pluck's comb stands out: the single-comb scan's least residual sum of
-    // squares at pluck positions more than 0.03 from the result, over the least near it (>= 1;
-    // 1 when the scan did not run). Partials that fit several combs about equally give near 1.
+    // How clearly the pluck's comb stands out: the scan of beta's least residual sum of squares
+    // at pluck positions more than 0.03 from the result, over the least near it (>= 1; 1 when
+    // the scan did not run). The scan is the first, of one comb, or with a pickup comb found
+    // 0.08 or more from the end, the second, with it. Partials that fit several combs about
+    // equally give near 1.
     double margin() const { return margin_; }
     // Harmonics with a weight: those the fit could use.
     int used() const { return used_; }
