@@ -16,6 +16,8 @@ void pluck_tracker::prepare(double sr, int max_block) {
     // in the modes that have a node under it: an estimate is given only when no stronger edge
     // followed within that time.
     confirm_ = static_cast<int>(clamped(std::round(0.15 * sr_), 1, 1 << 24));
+    // Past the longest release (2 ms) and its first reflections, short of the confirmation.
+    retry_delay_ = static_cast<int>(clamped(std::round(0.03 * sr_), 1, 1 << 24));
     release_.prepare(sr_, max_block_);
     period_.prepare(sr_, lowest_f0, highest_f0);
     spectrum_.prepare(sr_, lowest_f0, spectrum::amplitudes);
@@ -90,23 +92,33 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         case stage::release:
             s = release_.step(history_, budget, spare, n);
             if (s.state == stage_state::done) {
-                period_.begin(release_.window_start());
+                start_ = release_.window_start();
+                period_retried_ = false;
+                period_.begin(start_);
                 stage_ = stage::period;
             }
             break;
         case stage::period:
             s = period_.step(history_, budget);
+            if (s.state == stage_state::failed && !period_retried_) {
+                // The edge found may have been the finger's push, the string still held and let
+                // go within the stretch searched: once more from a little later.
+                period_retried_ = true;
+                start_ += retry_delay_;
+                period_.begin(start_);
+                s.state = stage_state::running;
+            }
             if (s.state == stage_state::done) {
                 period_samples_ = period_.period();
                 remeasured_ = false;
-                spectrum_.begin(release_.window_start(), period_samples_);
+                spectrum_.begin(start_, period_samples_);
                 stage_ = stage::spectrum;
             }
             break;
         case stage::spectrum:
             s = spectrum_.step(history_, budget);
             if (s.state == stage_state::done) {
-                fine_.begin(release_.window_start(), period_samples_);
+                fine_.begin(start_, period_samples_);
                 stage_ = stage::fine;
             }
             break;
@@ -136,7 +148,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                 if (check_.corrected() > 0.0) {
                     period_samples_ = sr_ / check_.corrected();
                     remeasured_ = true;
-                    spectrum_.begin(release_.window_start(), period_samples_);
+                    spectrum_.begin(start_, period_samples_);
                     stage_ = stage::spectrum;
                 }
             }

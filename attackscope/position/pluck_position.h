@@ -112,6 +112,7 @@ class pluck_tracker {
     double sr_ = 0.0;
     int max_block_ = 0;
     int confirm_ = 0;     // samples after a release before its estimate is given
+    int retry_delay_ = 0; // a second period search starts this much later than the first
     double pickup_ = 0.0; // known pickup position, 0 for none
 
     input_history history_;
@@ -125,6 +126,8 @@ class pluck_tracker {
     pitch_check check_;
     comb_fit fit_;
 
+    int64_t start_ = 0;           // the analysis's first sample
+    bool period_retried_ = false; // the period search has begun again from a later start
     double period_samples_ = 0.0; // the rough period, or a multiple of it once measured again
     bool remeasured_ = false;
     stage stage_ = stage::idle;
