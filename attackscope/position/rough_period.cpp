@@ -8,14 +8,14 @@
 namespace dsp {
 
 namespace {
-// Stretch k holds 2.3 periods of its lowest f0: one for the difference function's longest lag,
-// 1.3 for the window its sums run over.
-constexpr double stretch_low_f0_high[2] = {160.0, 80.0}; // the third is the lowest f0
+// The stretch holds 2.3 periods of the lowest f0: one for the difference function's longest
+// lag, 1.3 for the window its sums run over. A shorter stretch would answer high notes sooner,
+// but their estimate waits for its confirmation anyway, and over a short stretch a low note's
+// strong group of partials (a pickup's, through a body) can pass for a short clear period.
 constexpr double stretch_periods = 2.3;
-// How clear a period must be in each stretch: stricter in the short ones, where a wrong period
-// would otherwise stop the search early; the last takes anything below 0.5.
-constexpr double period_threshold[3] = {0.15, 0.2, 0.3};
-constexpr double last_threshold = 0.5;
+// The difference function's first dip below 0.3 is the period; a dip to anything below 0.5
+// still is one (the lowest, as the search falls back to it).
+constexpr double period_threshold = 0.3, clear_threshold = 0.5;
 constexpr double decimated_rate = 5500.0; // Hz: room for periods of 1500 Hz and more
 } // namespace
 
@@ -37,17 +37,13 @@ void rough_period::prepare(double sr, double lowest_f0, double highest_f0) {
         b.a2 = (1.0 - w / qs[s] + w * w) * norm;
         lowpass_[s].z1 = lowpass_[s].z2 = 0.0;
     }
-    for (int k = 0; k < 3; k++) {
-        const double low = k < 2 ? stretch_low_f0_high[k] : lowest_f0_;
-        stretch_[k] = static_cast<int>(clamped(std::ceil(stretch_periods * sr_ / low), 1, 1 << 24));
-    }
-    decimated_.assign(static_cast<size_t>(stretch_[2] / decimation_ + 2), 0.0);
+    stretch_ = static_cast<int>(clamped(std::ceil(stretch_periods * sr_ / lowest_f0_), 1, 1 << 24));
+    decimated_.assign(static_cast<size_t>(stretch_ / decimation_ + 2), 0.0);
     search_.prepare(static_cast<int>(std::ceil(sr_ / decimation_ / lowest_f0_)) + 2);
 }
 
 void rough_period::begin(int64_t from) {
     from_ = from;
-    stretch_index_ = 0;
     phase_ = phase::wait;
 }
 
@@ -72,11 +68,9 @@ int64_t rough_period::decimate(const input_history &h, int64_t budget) {
     filtered_to_ = limit;
     if (filtered_to_ == target) {
         const double rate = sr_ / decimation_;
-        const double low = stretch_index_ < 2 ? stretch_low_f0_high[stretch_index_] : lowest_f0_;
         const int min_lag = static_cast<int>(clamped(rate / highest_f0_, 2, 1 << 20));
-        const int max_lag = static_cast<int>(clamped(std::ceil(rate / low), 3, 1 << 20));
-        search_.start(decimated_.data(), decimated_len_, min_lag, max_lag,
-                      period_threshold[stretch_index_]);
+        const int max_lag = static_cast<int>(clamped(std::ceil(rate / lowest_f0_), 3, 1 << 20));
+        search_.start(decimated_.data(), decimated_len_, min_lag, max_lag, period_threshold);
         phase_ = phase::search;
     }
     return spent;
@@ -85,16 +79,8 @@ int64_t rough_period::decimate(const input_history &h, int64_t budget) {
 bool rough_period::conclude() {
     const double period = search_.period() * decimation_;
     const double ap = search_.aperiodicity();
-    const bool last = stretch_index_ == 2;
-    const bool clear =
-        period > 0.0 && ap < (last ? last_threshold : period_threshold[stretch_index_]);
-    if (!clear) {
-        if (last)
-            return false;
-        stretch_index_++;
-        phase_ = phase::wait;
-        return true;
-    }
+    if (!(period > 0.0 && ap < clear_threshold))
+        return false;
     period_samples_ = std::clamp(period, sr_ / highest_f0_, sr_ / lowest_f0_);
     aperiodicity_ = ap;
     return true;
@@ -103,17 +89,14 @@ bool rough_period::conclude() {
 stage_step rough_period::step(const input_history &h, int64_t budget) {
     switch (phase_) {
     case phase::wait:
-        if (h.total() - from_ < stretch_[stretch_index_])
+        if (h.total() - from_ < stretch_)
             return {0, stage_state::waiting};
-        decimated_len_ =
-            std::min(stretch_[stretch_index_] / decimation_, static_cast<int>(decimated_.size()));
+        decimated_len_ = std::min(stretch_ / decimation_, static_cast<int>(decimated_.size()));
         if (!h.holds(from_)) // overwritten: cannot happen by the history's sizing
             return {0, stage_state::failed};
-        if (stretch_index_ == 0) {
-            filtered_to_ = from_;
-            for (section &b : lowpass_)
-                b.z1 = b.z2 = 0.0;
-        }
+        filtered_to_ = from_;
+        for (section &b : lowpass_)
+            b.z1 = b.z2 = 0.0;
         phase_ = phase::decimate;
         return {0, stage_state::running};
     case phase::decimate:
@@ -122,9 +105,7 @@ stage_step rough_period::step(const input_history &h, int64_t budget) {
         const int64_t spent = search_.step(budget);
         if (!search_.done())
             return {spent, stage_state::running};
-        if (!conclude())
-            return {spent, stage_state::failed};
-        return {spent, phase_ == phase::search ? stage_state::done : stage_state::running};
+        return {spent, conclude() ? stage_state::done : stage_state::failed};
     }
     }
     return {0, stage_state::failed};

@@ -1,6 +1,5 @@
 // A note's rough period, from its release on: a copy low-passed at 1 kHz and decimated to about
-// 5.5 kHz, searched over 14, 29 and then 58 ms (periods down to 1/160, 1/80 and 1/40 s),
-// whichever stretch first shows a clear period.
+// 5.5 kHz, searched over 58 ms (periods down to 1/40 s).
 #pragma once
 
 #include <cstdint>
@@ -13,14 +12,13 @@
 
 namespace dsp {
 
-// A short stretch answers high notes soon; a low note needs the long one, and a stretch too
-// short for its period shows none (so the next is tried). Each stretch waits for its samples.
-// prepare() allocates; begin() and step() may run on the audio thread.
+// The stretch waits for its samples. prepare() allocates; begin() and step() may run on the
+// audio thread.
 class rough_period {
   public:
     void prepare(double sr, double lowest_f0, double highest_f0);
-    // The longest stretch, in input samples (the history must hold it from the release on).
-    int longest() const { return stretch_[2]; }
+    // The stretch, in input samples (the history must hold it from the release on).
+    int longest() const { return stretch_; }
     void begin(int64_t from);
     // One step of at most about `budget` units (one lag of the search at least).
     stage_step step(const input_history &h, int64_t budget);
@@ -31,11 +29,11 @@ class rough_period {
   private:
     enum class phase { wait, decimate, search };
     int64_t decimate(const input_history &h, int64_t budget);
-    bool conclude(); // false when no period: the next stretch, or the end
+    bool conclude(); // false when no clear period
 
     double sr_ = 0.0, lowest_f0_ = 0.0, highest_f0_ = 0.0;
     int decimation_ = 1;
-    int stretch_[3] = {}; // samples
+    int stretch_ = 0; // samples
     struct section {
         biquad c;
         double z1, z2;
@@ -45,8 +43,7 @@ class rough_period {
     period_search search_;
 
     phase phase_ = phase::wait;
-    int64_t from_ = 0; // the stretches' first sample
-    int stretch_index_ = 0;
+    int64_t from_ = 0;        // the stretches' first sample
     int64_t filtered_to_ = 0; // next input sample for the low-pass
     int decimated_len_ = 0;
     double period_samples_ = 0.0, aperiodicity_ = 1.0;
