@@ -65,9 +65,10 @@ class pluck_tracker {
     // 44.1 kHz, a fifth of the 1% a block may take; the rest is for slower machines, cold caches
     // and the rest of the object.
     static constexpr int units_per_sample = 24;
-    // The fit's preparation (the floor, the final series fit, the weights and the comb fit's
-    // normal matrix), indivisible: about as long as 400 butterflies.
-    static constexpr int64_t fit_setup_units = 400;
+    // The fit's preparation (the floor, the final series fit in three rounds, the weights and
+    // the comb fit's normal matrix and its inverse), indivisible: about as long as 1200
+    // butterflies, as measured.
+    static constexpr int64_t fit_setup_units = 1200;
 
     // Sizes every buffer for sample rate sr (Hz; clamped to 4000..768000) and blocks of up to
     // max_block samples (clamped to 1..65536). Allocates here, and only here.
