@@ -4,7 +4,6 @@
 #include <bit>
 #include <cmath>
 #include <limits>
-#include <utility>
 
 namespace dsp {
 
@@ -39,7 +38,7 @@ double quick_log(double x) {
 
 void comb_fit::start(const double *y, const double *weight, const double *eps, int count) {
     count_ = count < 0 ? 0 : (count > max_harmonics ? max_harmonics : count);
-    double g[terms][2 * terms] = {};
+    double g[3][3] = {};
     weight_sum_ = 0.0;
     for (int i = 0; i < count_; i++) {
         const bool finite = std::isfinite(y[i]) && std::isfinite(weight[i]) &&
@@ -47,56 +46,33 @@ void comb_fit::start(const double *y, const double *weight, const double *eps, i
         y_[i] = finite ? y[i] : 0.0;
         w_[i] = finite ? weight[i] : 0.0;
         eps_[i] = finite ? eps[i] : 1.0;
-        // n scaled to (0, 1]: the normal matrix stays well conditioned with its square.
-        const double u = (i + 1.0) / max_harmonics;
-        phi_[i][0] = 1.0;
-        phi_[i][1] = quick_log(i + 1.0);
-        phi_[i][2] = u;
-        phi_[i][3] = u * u;
-        for (int r = 0; r < terms; r++)
-            for (int c = 0; c < terms; c++)
-                g[r][c] += w_[i] * phi_[i][r] * phi_[i][c];
+        log_n_[i] = quick_log(i + 1.0);
+        const double phi[3] = {1.0, log_n_[i], i + 1.0};
+        for (int r = 0; r < 3; r++)
+            for (int c = 0; c < 3; c++)
+                g[r][c] += w_[i] * phi[r] * phi[c];
         weight_sum_ += w_[i];
     }
     // A small ridge keeps the inverse defined with few harmonics; it barely moves a real fit.
-    for (int r = 0; r < terms; r++)
+    for (int r = 0; r < 3; r++)
         g[r][r] += 1e-9 * (weight_sum_ + 1.0) * (1.0 + g[r][r]);
+    const double det = g[0][0] * (g[1][1] * g[2][2] - g[1][2] * g[2][1]) -
+                       g[0][1] * (g[1][0] * g[2][2] - g[1][2] * g[2][0]) +
+                       g[0][2] * (g[1][0] * g[2][1] - g[1][1] * g[2][0]);
     int used = 0;
     for (int i = 0; i < count_; i++)
         used += w_[i] > 0.0;
     used_ = used;
     margin_ = 1.0;
-    // Gauss-Jordan elimination with partial pivoting on [g | I].
-    for (int r = 0; r < terms; r++)
-        g[r][terms + r] = 1.0;
-    bool invertible = true;
-    for (int c = 0; c < terms && invertible; c++) {
-        int pivot = c;
-        for (int r = c + 1; r < terms; r++)
-            if (std::fabs(g[r][c]) > std::fabs(g[pivot][c]))
-                pivot = r;
-        if (!(std::fabs(g[pivot][c]) > 0.0) || !std::isfinite(g[pivot][c])) {
-            invertible = false;
-            break;
-        }
-        for (int k = 0; k < 2 * terms; k++)
-            std::swap(g[c][k], g[pivot][k]);
-        const double scale = 1.0 / g[c][c];
-        for (int k = 0; k < 2 * terms; k++)
-            g[c][k] *= scale;
-        for (int r = 0; r < terms; r++)
-            if (r != c) {
-                const double f = g[r][c];
-                for (int k = 0; k < 2 * terms; k++)
-                    g[r][k] -= f * g[c][k];
+    solvable_ = used >= 5 && std::isfinite(det) && std::fabs(det) > 0.0;
+    if (solvable_) {
+        for (int r = 0; r < 3; r++)
+            for (int c = 0; c < 3; c++) {
+                // Adjugate: cofactor of (c, r).
+                const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+                inverse_[r][c] = (g[r1][c1] * g[r2][c2] - g[r1][c2] * g[r2][c1]) / det;
             }
     }
-    solvable_ = used >= 6 && invertible;
-    for (int r = 0; r < terms; r++)
-        for (int c = 0; c < terms; c++) {
-            inverse_[r][c] = g[r][terms + c];
-            solvable_ = solvable_ && std::isfinite(inverse_[r][c]);
-        }
     beta_ = gamma_ = 0.0;
     residual_ = std::numeric_limits<double>::infinity();
     stage_ = solvable_ ? stage::coarse : stage::done;
@@ -112,13 +88,14 @@ double comb_fit::trial(double beta, double gamma) const {
     const double kb = 2.0 * std::cos(tb), kg = 2.0 * std::cos(tg);
     double sb0 = 0.0, sb1 = std::sin(tb), sg0 = 0.0, sg1 = std::sin(tg);
     const bool single = gamma < 0.0;
-    double b[terms] = {}, rr = 0.0;
+    double b0 = 0.0, b1 = 0.0, b2 = 0.0, rr = 0.0;
     for (int i = 0; i < count_; i++) {
         const double comb = single ? std::fabs(sb1) : std::fabs(sb1 * sg1);
         const double r = y_[i] - quick_log(comb + eps_[i]);
         const double wr = w_[i] * r;
-        for (int t = 0; t < terms; t++)
-            b[t] += wr * phi_[i][t];
+        b0 += wr;
+        b1 += wr * log_n_[i];
+        b2 += wr * (i + 1.0);
         rr += wr * r;
         const double sb2 = kb * sb1 - sb0, sg2 = kg * sg1 - sg0;
         sb0 = sb1;
@@ -126,9 +103,10 @@ double comb_fit::trial(double beta, double gamma) const {
         sg0 = sg1;
         sg1 = sg2;
     }
+    const double b[3] = {b0, b1, b2};
     double explained = 0.0;
-    for (int r = 0; r < terms; r++)
-        for (int c = 0; c < terms; c++)
+    for (int r = 0; r < 3; r++)
+        for (int c = 0; c < 3; c++)
             explained += b[r] * inverse_[r][c] * b[c];
     return rr - explained;
 }

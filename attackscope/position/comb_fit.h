@@ -8,15 +8,14 @@
 namespace dsp {
 
 // The model, for harmonics n = 1..count, in natural logarithms:
-//   y[n] = c0 + c1*ln(n) + c2*n + c3*n^2 + ln(|sin(n*pi*beta) * sin(n*pi*gamma)| + eps[n])
+//   y[n] = c0 + c1*ln(n) + c2*n + ln(|sin(n*pi*beta) * sin(n*pi*gamma)| + eps[n])
 // c0 the level, c1 the spectral tilt (velocity, displacement, and the 1/n of a point near an
-// end), c2 and c3 the faster decay of high modes (a string's losses grow with the square of
-// the wavenumber) and the roll-off of a soft release; eps[n] is the floor below which a measured
-// amplitude says nothing (noise or leakage, relative to the envelope). The fit minimises the
-// weighted squared residual over (beta, gamma), with c0..c3 solved exactly for each pair. gamma may
-// also be "none" (no second comb; its near-end 1/n slope is then part of c1). The two combs are
-// interchangeable: the result has beta >= gamma. start() and step() allocate nothing and may run on
-// the audio thread.
+// end), c2 the faster decay of high modes; eps[n] is the floor below which a measured amplitude
+// says nothing (noise or leakage, relative to the envelope). The fit minimises the weighted
+// squared residual over (beta, gamma), with c0..c2 solved exactly for each pair. gamma may also
+// be "none" (no second comb; its near-end 1/n slope is then part of c1).
+// The two combs are interchangeable: the result has beta >= gamma.
+// start() and step() allocate nothing and may run on the audio thread.
 class comb_fit {
   public:
     static constexpr int max_harmonics = 48;
@@ -48,9 +47,8 @@ class comb_fit {
 
     int count_ = 0;
     double y_[max_harmonics] = {}, w_[max_harmonics] = {}, eps_[max_harmonics] = {};
-    static constexpr int terms = 4;         // of the envelope: c0..c3
-    double phi_[max_harmonics][terms] = {}; // the envelope's terms at each harmonic
-    double inverse_[terms][terms] = {};     // of their normal matrix
+    double log_n_[max_harmonics] = {};
+    double inverse_[3][3] = {}; // of the normal matrix of c0..c2
     double weight_sum_ = 0.0;
     bool solvable_ = false;
 
