@@ -10,6 +10,7 @@
 #include "position/comb_fit.h"
 #include "position/confidence.h"
 #include "position/input_history.h"
+#include "position/pitch_check.h"
 #include "position/release_search.h"
 #include "position/rough_period.h"
 #include "position/series_fit.h"
@@ -177,6 +178,37 @@ TEST(Spectrum, PlacesADecayingPartialWhereverItFallsBetweenBins) {
             const int k = offset < 0.5 ? 114 : 115;
             EXPECT_NEAR(s.peak_frequency(k), 114 + offset, 1e-3) << offset << " " << t60;
         }
+}
+
+// The check takes the note's own series: a half of a found f0 whose odd places hold partials, a
+// high note's series where a low component was followed, and a string's own series stands.
+TEST(PitchCheck, TakesTheSeriesThatHoldsTheNotesPartials) {
+    const double sr = 44100;
+    struct item {
+        double note, found; // the partials' series, and the one the partial search followed
+        double hum;         // a low component beside the note, 0 for none
+        double expected;    // 0: the found one stands
+    };
+    for (const item c : {item{110.0, 220.0, 0.0, 110.0}, item{330.0, 103.5, 103.5, 330.0},
+                         item{196.0, 196.0, 0.0, 0.0}, item{82.4, 82.4, 0.0, 0.0}}) {
+        std::vector<float> x(6000);
+        for (size_t j = 0; j < x.size(); j++) {
+            double v = c.hum * std::sin(2 * M_PI * c.hum * j / sr) / 100.0;
+            for (int n = 1; n * c.note < 6000; n++)
+                v += std::sin(2 * M_PI * n * c.note * j / sr + n) / (n * 20.0);
+            x[j] = static_cast<float>(v);
+        }
+        const dsp::input_history h = history_of(x);
+        dsp::spectrum fine;
+        fine.prepare(sr, 40.0, dsp::spectrum::frequencies);
+        fine.begin(0, sr / std::min(c.note, c.found));
+        ASSERT_EQ(run([&](int64_t b) { return fine.step(h, b); }, 4000), dsp::stage_state::done);
+        dsp::pitch_check check;
+        check.prepare(sr, 40.0, 1500.0);
+        check.begin(c.found, 0.0, 12);
+        ASSERT_EQ(run([&](int64_t b) { return check.step(fine, b); }, 64), dsp::stage_state::done);
+        EXPECT_NEAR(check.corrected(), c.expected, 0.02 * c.expected + 1e-9) << c.note;
+    }
 }
 
 TEST(Judge, AKnownPickupTakesTheOtherCombAndABadSampleTheConfidence) {
