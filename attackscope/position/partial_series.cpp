@@ -62,15 +62,8 @@ stage_step partial_series::step(const spectrum &s, const spectrum &fine, int64_t
             return {spent + 1, stage_state::done};
         }
         const int i = partial_ - 1; // < max_partials, checked above
-        int best = lo;
-        double best_power = s.power(lo);
-        for (int k = lo + 1; k <= hi; k++) {
-            const double p = s.power(k);
-            if (p > best_power) {
-                best_power = p;
-                best = k;
-            }
-        }
+        const int best = s.strongest(lo, hi);
+        const double best_power = s.power(best);
         // lo >= 1 and hi <= half - 1, so best - 1 and best + 1 are bins of the spectrum.
         const double left = s.power(best - 1), right = s.power(best + 1);
         const auto ln = [](double p) { return 0.5 * std::log(p + 1e-300); };
@@ -124,15 +117,7 @@ int partial_series::refine_frequency(const spectrum &fine, double &freq) const {
     const double centre = freq / bin, width = std::max(1.0, fine_width * f0_ / bin);
     const int lo = static_cast<int>(clamped(std::ceil(centre - width), 1, half - 1));
     const int hi = static_cast<int>(clamped(std::floor(centre + width), lo, half - 1));
-    int best = lo;
-    double best_power = fine.power(lo);
-    for (int k = lo + 1; k <= hi; k++) {
-        const double p = fine.power(k);
-        if (p > best_power) {
-            best_power = p;
-            best = k;
-        }
-    }
+    const int best = fine.strongest(lo, hi);
     const double exact = fine.peak_frequency(best);
     if (std::fabs(exact - best) <= 1.0 && std::fabs(exact - centre) <= width)
         freq = exact * bin;

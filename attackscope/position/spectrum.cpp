@@ -140,6 +140,21 @@ double spectrum::power(int k) const {
     return xr * xr + xi * xi;
 }
 
+int spectrum::strongest(int lo, int hi) const {
+    lo = std::clamp(lo, 0, fft_len_ / 2);
+    hi = std::clamp(hi, lo, fft_len_ / 2);
+    int best = lo;
+    double best_power = power(lo);
+    for (int k = lo + 1; k <= hi; k++) {
+        const double p = power(k);
+        if (p > best_power) {
+            best_power = p;
+            best = k;
+        }
+    }
+    return best;
+}
+
 double spectrum::peak_frequency(int k) const {
     if (!form_.derivative)
         return NAN;

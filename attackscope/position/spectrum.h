@@ -53,6 +53,9 @@ class spectrum {
     int length() const { return fft_len_; }    // of the real transform, a power of two
     // |X[k]|^2 of the transformed window, k clamped to [0, length() / 2].
     double power(int k) const;
+    // The bin of the largest power in [lo, hi] (lo clamped to [0, length() / 2], hi to
+    // [lo, length() / 2]), the first of equals.
+    int strongest(int lo, int hi) const;
     // The frequency, in bins, of the partial whose peak lies at bin k (clamped to
     // [1, length() / 2 - 1]), from the derivative window; NaN where the bin holds nothing.
     double peak_frequency(int k) const;
