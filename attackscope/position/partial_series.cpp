@@ -24,6 +24,9 @@ constexpr int most_restarts = 2;
 // Around a partial's rough place in the frequency window: the rough place's error, short of
 // the neighbours.
 constexpr double fine_width = 0.2;
+// A partial's weight in the series fits grows with its power over the floor up to 80 dB; beyond,
+// its place is held by the other partials' leakage, not by noise.
+constexpr double weight_cap = 1e8;
 // The final series fit: rounds, and what counts as far off the series (in f_n / n, units of f0):
 // five times the median deviation, and never below the 1e-4 the derivative window reaches.
 constexpr int outlier_rounds = 3;
@@ -99,7 +102,7 @@ stage_step partial_series::step(const spectrum &s, const spectrum &fine, int64_t
             // As in the final fit: errors in f_n / n shrink as 1/n, and a peak near its valley
             // is pulled by leakage and noise.
             const double snr = std::exp(2.0 * (log_amp_[i] - valley_[i]));
-            progress_.add(n, freq_[i], n * n * std::min(1.0, snr / 1e8));
+            progress_.add(n, freq_[i], n * n * std::min(1.0, snr / weight_cap));
             progress_.solve(f0_, inharmonicity_);
         }
     }
@@ -156,10 +159,10 @@ bool partial_series::restart_on_multiple() {
 }
 
 void partial_series::final_series_fit() {
-    // Frequency errors shrink as 1/n in f_n / n; partials near the floor are pulled by noise
-    // and leakage, so they count less: fully from 20 dB above it. A partial far off the fitted
-    // series (pulled by a body's resonance, a ringing string's partial or a wrong peak) is left
-    // out of the next round.
+    // Frequency errors shrink as 1/n in f_n / n and as a partial stands above the floor (noise
+    // and leakage pull it): weights n^2 times its power over the floor. A partial far off the
+    // fitted series (pulled by a body's resonance, a ringing string's partial or a wrong peak) is
+    // left out of the next round.
     const double floor_power = std::exp(2.0 * floor_);
     bool kept[max_partials];
     for (int i = 0; i < partial_count_; i++)
@@ -169,7 +172,7 @@ void partial_series::final_series_fit() {
         for (int i = 0; i < partial_count_; i++)
             if (kept[i]) {
                 const double n = i + 1.0;
-                fit.add(n, freq_[i], n * n * std::min(1.0, power_[i] / (1e8 * floor_power)));
+                fit.add(n, freq_[i], n * n * std::min(1.0, power_[i] / (weight_cap * floor_power)));
             }
         double f0 = f0_, b = inharmonicity_;
         if (!fit.solve(f0, b))
@@ -178,7 +181,6 @@ void partial_series::final_series_fit() {
         inharmonicity_ = b;
         if (round + 1 == outlier_rounds)
             break;
-        // Deviations in f_n / n, in units of f0: the median of the kept ones sets the scale.
         // Deviations in f_n / n, in units of f0; the strong partials' median sets the scale.
         double dev[max_partials], sorted[max_partials];
         int m = 0;
