@@ -14,6 +14,10 @@ constexpr int coarse_count = 99;
 constexpr double coarse_first = 0.01, coarse_step = 0.005;
 constexpr int pickup_count = 50;
 constexpr double pickup_step = 0.01;
+// A known pickup: 21 places 0.001 apart around the one stated (its aperture and a user's
+// measurement leave it a little off).
+constexpr int known_count = 21;
+constexpr double known_step = 0.001;
 constexpr double margin_distance = 0.03; // beyond the fit's usual error on a real string
 
 // ln(x) for finite x > 0 to about 1e-7, without a library call: the fit takes one per
@@ -36,7 +40,9 @@ double quick_log(double x) {
 
 } // namespace
 
-void comb_fit::start(const double *y, const double *weight, const double *eps, int count) {
+void comb_fit::start(const double *y, const double *weight, const double *eps, int count,
+                     double known_pickup) {
+    known_gamma_ = known_pickup > 0.0 && known_pickup <= 0.5 ? known_pickup : 0.0;
     count_ = count < 0 ? 0 : (count > max_harmonics ? max_harmonics : count);
     double g[3][3] = {};
     weight_sum_ = 0.0;
@@ -120,21 +126,27 @@ int64_t comb_fit::step(int64_t budget) {
         spent += per_trial;
         switch (stage_) {
         case stage::coarse: {
-            coarse_rss_[cursor_] = trial(coarse_first + coarse_step * cursor_, none);
+            coarse_rss_[cursor_] = trial(coarse_first + coarse_step * cursor_,
+                                         known_gamma_ > 0.0 ? known_gamma_ : none);
             if (++cursor_ == coarse_count)
                 next_stage();
             break;
         }
         case stage::pickup: {
             // cursor_ = candidate * pickup_count + j; candidates are the stored ones.
-            const int c = cursor_ / pickup_count, j = cursor_ % pickup_count;
-            const double gamma = pickup_step * (j + 1);
+            // A known pickup is looked for only near its stated place.
+            const int count = known_gamma_ > 0.0 ? known_count : pickup_count;
+            const int c = cursor_ / count, j = cursor_ % count;
+            const double gamma =
+                known_gamma_ > 0.0
+                    ? std::fmax(0.005, known_gamma_ + known_step * (j - known_count / 2))
+                    : pickup_step * (j + 1);
             const double rss = trial(cand_beta_[c], gamma);
             if (rss < cand_rss_[c]) {
                 cand_rss_[c] = rss;
                 cand_gamma_[c] = gamma;
             }
-            if (++cursor_ == 2 * pickup_count || (cursor_ == pickup_count && !(cand_beta_[1] > 0)))
+            if (++cursor_ == 2 * count || (cursor_ == count && !(cand_beta_[1] > 0)))
                 next_stage();
             break;
         }
@@ -185,7 +197,7 @@ void comb_fit::next_stage() {
         for (int c = 0; c < 2; c++) {
             const int i = c == 0 ? first : second;
             cand_beta_[c] = i >= 0 ? coarse_first + coarse_step * i : 0.0;
-            cand_gamma_[c] = none;
+            cand_gamma_[c] = known_gamma_ > 0.0 ? known_gamma_ : none;
             cand_rss_[c] = i >= 0 ? coarse_rss_[i] : inf;
         }
         stage_ = first >= 0 ? stage::pickup : stage::done;
@@ -200,7 +212,7 @@ void comb_fit::next_stage() {
         stage_ = stage::refine;
         // The full rescan of beta is for a pickup far from the end, whose comb can hide the
         // pluck's in the first scan.
-        refine_round_ = best_gamma_ >= 0.08 ? 0 : 1;
+        refine_round_ = best_gamma_ >= 0.08 && !(known_gamma_ > 0.0) ? 0 : 1;
         cursor_ = 0;
         return;
     }

@@ -22,7 +22,10 @@ class comb_fit {
 
     // Copies y, weight and eps for harmonics 1..count (index 0 is harmonic 1); count is clamped
     // to [0, max_harmonics]. Non-finite entries get weight 0.
-    void start(const double *y, const double *weight, const double *eps, int count);
+    // With a known pickup position (in (0, 0.5]; anything else for none) the scan of beta holds
+    // its comb and the second comb is looked for only near it.
+    void start(const double *y, const double *weight, const double *eps, int count,
+               double known_pickup = 0.0);
     // At most about `budget` units (four units: one harmonic of one trial), at least one trial.
     int64_t step(int64_t budget);
     bool done() const { return stage_ == stage::done; }
@@ -46,6 +49,7 @@ class comb_fit {
     void next_stage();
 
     int count_ = 0;
+    double known_gamma_ = 0.0; // 0: none
     double y_[max_harmonics] = {}, w_[max_harmonics] = {}, eps_[max_harmonics] = {};
     double log_n_[max_harmonics] = {};
     double inverse_[3][3] = {}; // of the normal matrix of c0..c2

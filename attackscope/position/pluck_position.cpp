@@ -168,7 +168,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                 stage_ = stage::idle;
                 break;
             }
-            fit_.start(y, w, eps, partials_.count());
+            fit_.start(y, w, eps, partials_.count(), pickup_);
             stage_ = stage::fit;
             break;
         }

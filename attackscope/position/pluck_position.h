@@ -79,7 +79,8 @@ class pluck_tracker {
     // but leaves the history shorter than planned). Non-finite samples are stored as 0.
     void push(const float *in, int n);
     // The known pickup position, a fraction of the length from the nearer end in (0, 0.5]; 0 (or
-    // anything outside) for none. With it the comb nearer g is the pickup's.
+    // anything outside) for none. With it the comb fit holds a comb near g, and the comb nearer
+    // g is the pickup's.
     void set_pickup(double g) { pickup_ = g > 0.0 && g <= 0.5 ? g : 0.0; }
     // Kept for callers of the gate's onsets; the tracker finds its notes itself.
     // Advances pending work; with spare false only the light first step runs. Returns true, once

@@ -145,9 +145,9 @@ model_amplitudes two_combs(double beta, double gamma, double tilt, int count) {
 }
 
 double fit_position(const model_amplitudes &m, int count, double *pickup = nullptr,
-                    double *residual = nullptr) {
+                    double *residual = nullptr, double known_pickup = 0.0) {
     dsp::comb_fit fit;
-    fit.start(m.y, m.w, m.eps, count);
+    fit.start(m.y, m.w, m.eps, count, known_pickup);
     while (!fit.done())
         fit.step(37);
     if (pickup)
@@ -167,6 +167,13 @@ TEST(CombFit, RecoversBothCombsAndReportsTheOneNearerTheMiddle) {
     }
     // The combs are interchangeable: the one farther from the end is the position.
     EXPECT_NEAR(fit_position(two_combs(0.06, 0.3, 2.0, 48), 48), 0.3, 0.003);
+    // With a known pickup the pluck comb is fitted beside it.
+    for (double beta : {0.15, 0.33}) {
+        double pickup = 0;
+        const double found = fit_position(two_combs(beta, 0.1, 1.0, 48), 48, &pickup, nullptr, 0.1);
+        EXPECT_NEAR(found, beta, 0.003);
+        EXPECT_NEAR(pickup, 0.1, 0.003) << beta;
+    }
 }
 
 TEST(CombFit, TooFewHarmonicsGiveNoPosition) {
