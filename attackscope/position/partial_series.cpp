@@ -33,9 +33,8 @@ constexpr int outlier_rounds = 3;
 constexpr double outlier_factor = 5.0, outlier_floor = 1e-4;
 } // namespace
 
-void partial_series::prepare(double sr, double lowest_f0, double highest_f0) {
+void partial_series::prepare(double sr, double highest_f0) {
     sr_ = sr;
-    lowest_f0_ = lowest_f0;
     highest_f0_ = highest_f0;
 }
 

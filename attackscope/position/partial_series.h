@@ -21,7 +21,7 @@ class partial_series {
   public:
     static constexpr int max_partials = comb_fit::max_harmonics;
 
-    void prepare(double sr, double lowest_f0, double highest_f0);
+    void prepare(double sr, double highest_f0);
     // A search from the rough fundamental f0 (Hz).
     void begin(double f0);
     // At most about `budget` units (one partial at least): a bin a unit and 96 a partial for
@@ -45,7 +45,7 @@ class partial_series {
     int refine_frequency(const spectrum &fine, double &freq) const;
     bool restart_on_multiple();
 
-    double sr_ = 0.0, lowest_f0_ = 0.0, highest_f0_ = 0.0;
+    double sr_ = 0.0, highest_f0_ = 0.0;
     int partial_ = 0, partial_count_ = 0; // next partial (1-based) and how many were searched
     int restarts_ = 0;                    // searches begun again from a higher fundamental
     double f0_ = 0.0, inharmonicity_ = 0.0;

@@ -22,7 +22,7 @@ void pluck_tracker::prepare(double sr, int max_block) {
     period_.prepare(sr_, lowest_f0, highest_f0);
     spectrum_.prepare(sr_, lowest_f0, spectrum::amplitudes);
     fine_.prepare(sr_, lowest_f0, spectrum::frequencies);
-    partials_.prepare(sr_, lowest_f0, highest_f0);
+    partials_.prepare(sr_, highest_f0);
     check_.prepare(sr_, lowest_f0, highest_f0);
     // The history holds the search stretch (two blocks and its span), the longest window after
     // it, and what arrives while the window is copied out.
