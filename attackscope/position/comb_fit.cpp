@@ -255,11 +255,9 @@ void comb_fit::next_stage() {
     residual_ = std::sqrt(std::fmax(best_rss_, 0.0) / weight_sum_);
     double near = std::numeric_limits<double>::infinity(), far = near;
     for (int i = 0; i < coarse_count; i++) {
-        const double r = coarse_rss_[i];
-        (std::fabs(coarse_first + coarse_step * i - beta_) <= margin_distance ? near : far) =
-            std::fmin(r, std::fabs(coarse_first + coarse_step * i - beta_) <= margin_distance
-                             ? near
-                             : far);
+        double &least =
+            std::fabs(coarse_first + coarse_step * i - beta_) <= margin_distance ? near : far;
+        least = std::fmin(least, coarse_rss_[i]);
     }
     margin_ =
         near > 0.0 && std::isfinite(near) && std::isfinite(far) ? std::fmax(1.0, far / near) : 1.0;

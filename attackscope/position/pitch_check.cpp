@@ -13,6 +13,7 @@ constexpr double clear_ratio = 10.0;   // 10 dB
 constexpr double fraction_share = 0.6; // of the places between the found ones
 constexpr double doubtful_share = 0.34, other_share = 0.6, other_margin = 0.25;
 constexpr double peaks_below_hz = 2000.0; // a note's first partials
+constexpr double same_series = 0.03;      // a peak this near the found f0 is that series
 constexpr int fraction_candidates = most_fraction - 1;
 // A bin's power (its place in the packed transform, a rotation, two products) and the
 // comparisons around it take about as long as four butterflies, as measured.
@@ -83,7 +84,7 @@ void pitch_check::strongest_peaks(const spectrum &fine, int64_t &units) {
         if (!(p > fine.power(k - 1) && p >= fine.power(k + 1)))
             continue;
         const double hz = k * bin;
-        if (std::fabs(hz / f0_ - 1.0) < 0.03)
+        if (std::fabs(hz / f0_ - 1.0) < same_series)
             continue;
         int at = peak_count_ < 3 ? peak_count_ : 3;
         while (at > 0 && power[at - 1] < p)
