@@ -21,6 +21,11 @@ constexpr int most_multiple = 8;
 constexpr double clear_peak = 1.1513; // 10 dB, in nepers
 constexpr double on_share = 0.6, off_share = 0.2;
 constexpr int most_restarts = 2;
+// A peak farther than this from its predicted place (a fraction of f0) does not steer the
+// series followed: a body's resonance or a ringing string's partial beside a weak fundamental
+// would otherwise take the series with it. A rough period is good to a few tenths of a percent,
+// and a stiff string's stretch is fitted from the eighth partial on.
+constexpr double follow_width = 0.15;
 // Around a partial's rough place in the frequency window: the rough place's error, short of
 // the neighbours.
 constexpr double fine_width = 0.2;
@@ -97,7 +102,7 @@ stage_step partial_series::step(const spectrum &s, const spectrum &fine, int64_t
         partial_count_ = partial_;
         partial_++;
         power_[i] = std::exp(2.0 * log_amp_[i]);
-        if (peak_[i]) {
+        if (peak_[i] && std::fabs(freq_[i] - predicted) <= follow_width * f0_) {
             // As in the final fit: errors in f_n / n shrink as 1/n, and a peak near its valley
             // is pulled by leakage and noise.
             const double snr = std::exp(2.0 * (log_amp_[i] - valley_[i]));

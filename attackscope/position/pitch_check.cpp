@@ -11,10 +11,23 @@ namespace {
 constexpr int most_fraction = 4, most_divisor = 4, places_looked_at = 12;
 constexpr double clear_ratio = 10.0;   // 10 dB
 constexpr double fraction_share = 0.6; // of the places between the found ones
+// Or fewer, when those places hold a share of the power no body or ringing string leaves there
+// (a high note's few partials, its odd ones weak).
+constexpr double held_share = 0.4, held_power_share = 0.05;
 constexpr double doubtful_share = 0.34, other_share = 0.6, other_margin = 0.25;
 constexpr double peaks_below_hz = 2000.0; // a note's first partials
 constexpr double same_series = 0.03;      // a peak this near the found f0 is that series
 constexpr int fraction_candidates = most_fraction - 1;
+// f0 m for m = 2..8: the places off the multiples of m hold less than 5% of the power of the
+// first 12 m places (a body's resonance or a sympathetic string leaves up to about 4% there), and
+// the multiples are a series of clear peaks. No comb of a string empties those places: a string
+// plucked or picked up at 1/m of its length empties the multiples instead.
+constexpr int most_multiple = 8;
+constexpr double off_power_share = 0.05, multiple_share = 0.5;
+constexpr int multiple_candidates = most_multiple - 1;
+// A partial lies on its place to the found series' error; a peak 4% of f0 off it (measured by the
+// derivative window) is something else.
+constexpr double on_place = 0.04;
 // A bin's power (its place in the packed transform, a rotation, two products) and the
 // comparisons around it take about as long as four butterflies, as measured.
 constexpr int bin_units = 4;
@@ -70,6 +83,29 @@ double pitch_check::clear_share(const spectrum &fine, double f, double b, int co
     return places > 0 ? static_cast<double>(clear) / places : 0.0;
 }
 
+double pitch_check::off_share(const spectrum &fine, double f, double b, int m, int count,
+                              int64_t &units) const {
+    const int half = fine.length() / 2;
+    const double bin = sr_ / fine.length(), step = f / bin;
+    if (step < 3.0 || half < 8)
+        return 1.0;
+    double on = 0.0, off = 0.0;
+    for (int k = 1; k <= count; k++) {
+        const double centre = k * f * std::sqrt(1.0 + b * k * k) / bin;
+        if (centre + 0.15 * step >= half - 1)
+            break;
+        const int lo = static_cast<int>(clamped(std::ceil(centre - 0.15 * step), 1, half - 1));
+        const int hi = static_cast<int>(clamped(std::floor(centre + 0.15 * step), lo, half - 1));
+        const int best = fine.strongest(lo, hi);
+        if (k % m == 0)
+            on += fine.power(best);
+        else if (std::fabs(fine.peak_frequency(best) - centre) <= on_place * step)
+            off += fine.power(best); // a body's resonance beside the place is no partial
+        units += bin_units * (hi - lo + 1) + 1;
+    }
+    return on + off > 0.0 ? off / (on + off) : 1.0;
+}
+
 void pitch_check::strongest_peaks(const spectrum &fine, int64_t &units) {
     // The three largest local maxima from the lowest fundamental to 2 kHz, none within 3% of
     // the found fundamental (that series was judged already).
@@ -111,10 +147,29 @@ stage_step pitch_check::step(const spectrum &fine, int64_t budget) {
             const int m = cursor_ + 2;
             const double share =
                 clear_share(fine, f0_ / m, b_ / (m * m), m * partials_, m, places, units);
-            if (places >= 3 && share >= fraction_share && f0_ / m >= lowest_f0_)
+            const bool held =
+                share >= fraction_share ||
+                (share >= held_share && off_share(fine, f0_ / m, b_ / (m * m), m, m * partials_,
+                                                  units) >= held_power_share);
+            if (places >= 3 && held && f0_ / m >= lowest_f0_)
                 corrected_ = f0_ / m; // the larger m that passes is the true one
             cursor_++;
-            if (cursor_ == fraction_candidates) {
+            if (cursor_ == fraction_candidates && corrected_ > 0.0)
+                done_ = true;
+            continue;
+        }
+        if (cursor_ < fraction_candidates + multiple_candidates) {
+            // f0 m, judged on the power left off its places.
+            const int m = cursor_ - fraction_candidates + 2;
+            const double f = f0_ * m;
+            if (f <= highest_f0_ &&
+                off_share(fine, f0_, b_, m, places_looked_at * m, units) < off_power_share &&
+                clear_share(fine, f, b_ * m * m, places_looked_at, 1, places, units) >=
+                    multiple_share &&
+                places >= 3)
+                corrected_ = f; // the larger m that passes is the true one
+            cursor_++;
+            if (cursor_ == fraction_candidates + multiple_candidates) {
                 if (corrected_ > 0.0) {
                     done_ = true;
                 } else {
@@ -127,7 +182,8 @@ stage_step pitch_check::step(const spectrum &fine, int64_t budget) {
             }
             continue;
         }
-        const int index = cursor_ - fraction_candidates, peak = index / most_divisor;
+        const int index = cursor_ - fraction_candidates - multiple_candidates,
+                  peak = index / most_divisor;
         if (peak >= peak_count_) {
             done_ = true;
             break;

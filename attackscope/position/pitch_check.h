@@ -14,7 +14,10 @@ namespace dsp {
 
 // A place k f sqrt(1 + B k^2) is clear when the largest power within 0.15 f of it stands 10 dB
 // above both valleys half-way to its neighbours. Candidates, in order:
-//   f / m for m = 2..4, judged on the places between the found ones alone (most of them clear);
+//   f / m for m = 2..4, judged on the places between the found ones alone (most of them clear,
+//   or many of them and holding a share of the power);
+//   f m for m = 2..8, when the found series' places off the multiples of m hold next to none of
+//   its power (a sub-harmonic followed from a body's resonance or a sympathetic string);
 //   when fewer than a third of the found series' first 12 places are clear (a string plucked at
 //   its middle leaves half of them), p / k for the three
 //   strongest peaks p below 2 kHz and k = 1..4, the one with most places clear (at least 60%,
@@ -35,12 +38,17 @@ class pitch_check {
     // are clear; the places counted go to `places`.
     double clear_share(const spectrum &fine, double f, double b, int count, int skip, int &places,
                        int64_t &units) const;
+    // Share of the power at the places k = 1..count of the series f, b that lies off the
+    // multiples of m.
+    double off_share(const spectrum &fine, double f, double b, int m, int count,
+                     int64_t &units) const;
     void strongest_peaks(const spectrum &fine, int64_t &units);
 
     double sr_ = 0.0, lowest_f0_ = 0.0, highest_f0_ = 0.0;
     double f0_ = 0.0, b_ = 0.0;
     int partials_ = 0;
-    int cursor_ = 0; // next candidate: 0..2 the fractions, then 3 + 4 * peak + (k - 1)
+    // Next candidate: 0..2 the fractions, 3..9 the multiples, then 10 + 4 * peak + (k - 1).
+    int cursor_ = 0;
     double found_share_ = 0.0, best_share_ = 0.0;
     double peaks_[3] = {};
     int peak_count_ = 0;

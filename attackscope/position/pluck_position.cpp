@@ -110,7 +110,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             }
             if (s.state == stage_state::done) {
                 period_samples_ = period_.period();
-                remeasured_ = false;
+                remeasured_ = 0;
                 spectrum_.begin(start_, period_samples_);
                 stage_ = stage::spectrum;
             }
@@ -132,8 +132,9 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         case stage::partials:
             s = partials_.step(spectrum_, fine_, budget);
             if (s.state == stage_state::done) {
-                // Measured again at most once: a second correction could only undo the first.
-                if (remeasured_) {
+                // Measured again at most twice, and never from the first series again: a
+                // series taken from the strongest peaks may still be a multiple of the note's.
+                if (remeasured_ >= most_remeasures) {
                     stage_ = stage::prepare_fit;
                 } else {
                     check_.begin(partials_.f0(), partials_.inharmonicity(), partials_.count());
@@ -145,9 +146,12 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             s = check_.step(fine_, budget);
             if (s.state == stage_state::done) {
                 stage_ = stage::prepare_fit;
-                if (check_.corrected() > 0.0) {
-                    period_samples_ = sr_ / check_.corrected();
-                    remeasured_ = true;
+                const double f = check_.corrected();
+                if (f > 0.0 && !(remeasured_ > 0 && std::fabs(f / first_f0_ - 1.0) < 0.03)) {
+                    if (remeasured_ == 0)
+                        first_f0_ = partials_.f0();
+                    period_samples_ = sr_ / f;
+                    remeasured_++;
                     spectrum_.begin(start_, period_samples_);
                     stage_ = stage::spectrum;
                 }

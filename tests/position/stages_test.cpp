@@ -180,22 +180,34 @@ TEST(Spectrum, PlacesADecayingPartialWhereverItFallsBetweenBins) {
         }
 }
 
-// The check takes the note's own series: a half of a found f0 whose odd places hold partials, a
-// high note's series where a low component was followed, and a string's own series stands.
+// The check takes the note's own series: a half of a found f0 whose odd places hold partials
+// (all of them strong, or the first few alone), a high note's series where a low component was
+// followed, a third of the note followed from a sympathetic string's or a body's peaks on or
+// beside its places; a string's own series stands.
 TEST(PitchCheck, TakesTheSeriesThatHoldsTheNotesPartials) {
     const double sr = 44100;
     struct item {
         double note, found; // the partials' series, and the one the partial search followed
         double hum;         // a low component beside the note, 0 for none
+        double hum_level;   // its amplitude, against the fundamental's
+        double odd_level;   // the odd partials' amplitude, from the twelfth on 0 when below 1
         double expected;    // 0: the found one stands
     };
-    for (const item c : {item{110.0, 220.0, 0.0, 110.0}, item{330.0, 103.5, 103.5, 330.0},
-                         item{196.0, 196.0, 0.0, 0.0}, item{82.4, 82.4, 0.0, 0.0}}) {
+    for (const item c :
+         {item{110.0, 220.0, 0.0, 0.0, 1.0, 110.0}, item{523.25, 1046.5, 0.0, 0.0, 0.3, 523.25},
+          item{330.0, 103.5, 103.5, 20.7, 1.0, 330.0}, item{330.0, 110.0, 110.0, 0.1, 1.0, 330.0},
+          item{196.0, 65.33, 69.0, 0.3, 1.0, 196.0}, item{196.0, 196.0, 0.0, 0.0, 1.0, 0.0},
+          item{82.4, 82.4, 0.0, 0.0, 1.0, 0.0}}) {
         std::vector<float> x(6000);
         for (size_t j = 0; j < x.size(); j++) {
-            double v = c.hum * std::sin(2 * M_PI * c.hum * j / sr) / 100.0;
-            for (int n = 1; n * c.note < 6000; n++)
-                v += std::sin(2 * M_PI * n * c.note * j / sr + n) / (n * 20.0);
+            double v = c.hum_level * std::sin(2 * M_PI * c.hum * j / sr) / 20.0;
+            for (int n = 1; n * c.note < 6000; n++) {
+                const double odd = n % 2 == 0        ? 1.0
+                                   : n < 12          ? c.odd_level
+                                   : c.odd_level < 1 ? 0
+                                                     : 1;
+                v += odd * std::sin(2 * M_PI * n * c.note * j / sr + n) / (n * 20.0);
+            }
             x[j] = static_cast<float>(v);
         }
         const dsp::input_history h = history_of(x);
@@ -207,7 +219,8 @@ TEST(PitchCheck, TakesTheSeriesThatHoldsTheNotesPartials) {
         check.prepare(sr, 40.0, 1500.0);
         check.begin(c.found, 0.0, 12);
         ASSERT_EQ(run([&](int64_t b) { return check.step(fine, b); }, 64), dsp::stage_state::done);
-        EXPECT_NEAR(check.corrected(), c.expected, 0.02 * c.expected + 1e-9) << c.note;
+        EXPECT_NEAR(check.corrected(), c.expected, 0.02 * c.expected + 1e-9)
+            << c.note << " " << c.found;
     }
 }
 
