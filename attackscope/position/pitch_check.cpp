@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "position/counts.h"
 
@@ -17,6 +18,7 @@ constexpr double held_share = 0.4, held_power_share = 0.05;
 constexpr double doubtful_share = 0.34, other_share = 0.6, other_margin = 0.25;
 constexpr double peaks_below_hz = 2000.0; // a note's first partials
 constexpr double same_series = 0.03;      // a peak this near the found f0 is that series
+constexpr double sub_series_slack = 0.1;  // of the share of clear places
 constexpr int fraction_candidates = most_fraction - 1;
 // f0 m for m = 2..8: the places off the multiples of m hold less than 5% of the power of the
 // first 12 m places (a body's resonance or a sympathetic string leaves up to about 4% there), and
@@ -28,9 +30,19 @@ constexpr int multiple_candidates = most_multiple - 1;
 // A partial lies on its place to the found series' error; a peak 4% of f0 off it (measured by the
 // derivative window) is something else.
 constexpr double on_place = 0.04;
+// A string still ringing from before the release: the found series' first places held, in the
+// window that ends at the release, more than a quarter of the power (per window length) they
+// hold now, less than 6 dB of rise; a new note's partials rise far more over what rang before.
+// Then the note is looked for among the peaks that rose by 10 dB at least.
+// A finger's push before the release also leaves power low down, but no series of clear peaks:
+// most of the found places stand clear in that window too.
+constexpr double ringing_rise = 4.0, risen = 10.0, ringing_share = 0.6;
 // A bin's power (its place in the packed transform, a rotation, two products) and the
 // comparisons around it take about as long as four butterflies, as measured.
 constexpr int bin_units = 4;
+// A place's own arithmetic (its stretched frequency's square root, the window's ends, the
+// derivative window's frequency), as measured on a low note's many narrow places.
+constexpr int place_units = 14;
 } // namespace
 
 void pitch_check::prepare(double sr, double lowest_f0, double highest_f0) {
@@ -39,11 +51,13 @@ void pitch_check::prepare(double sr, double lowest_f0, double highest_f0) {
     highest_f0_ = highest_f0;
 }
 
-void pitch_check::begin(double f0, double inharmonicity, int partials) {
+void pitch_check::begin(double f0, double inharmonicity, int partials, const spectrum *before) {
     f0_ = f0;
     b_ = inharmonicity;
     partials_ = std::min(partials, places_looked_at);
-    cursor_ = 0;
+    before_ = before && before->length() >= 8 ? before : nullptr;
+    ringing_ = false;
+    cursor_ = -1;
     found_share_ = best_share_ = 0.0;
     peak_count_ = 0;
     corrected_ = 0.0;
@@ -75,6 +89,7 @@ double pitch_check::clear_share(const spectrum &fine, double f, double b, int co
         if (centre + 0.55 * step >= half - 1)
             break;
         places++;
+        units += place_units;
         const double peak = power_over(centre - 0.15 * step, centre + 0.15 * step, true);
         const double below = power_over(centre - 0.55 * step, centre - 0.35 * step, false);
         const double above = power_over(centre + 0.35 * step, centre + 0.55 * step, false);
@@ -101,9 +116,38 @@ double pitch_check::off_share(const spectrum &fine, double f, double b, int m, i
             on += fine.power(best);
         else if (std::fabs(fine.peak_frequency(best) - centre) <= on_place * step)
             off += fine.power(best); // a body's resonance beside the place is no partial
-        units += bin_units * (hi - lo + 1) + 1;
+        units += bin_units * (hi - lo + 1) + place_units;
     }
     return on + off > 0.0 ? off / (on + off) : 1.0;
+}
+
+double pitch_check::before_power(const spectrum &fine, double hz, double width_hz,
+                                 int64_t &units) const {
+    // Per squared window length: a partial's power grows so with the window.
+    const double bin = sr_ / before_->length();
+    const int half = before_->length() / 2;
+    const int lo = static_cast<int>(clamped(std::ceil((hz - width_hz) / bin), 1, half - 1));
+    const int hi = static_cast<int>(clamped(std::floor((hz + width_hz) / bin), lo, half - 1));
+    units += bin_units * (hi - lo + 1);
+    const double lf = fine.window(), lb = before_->window();
+    return before_->power(before_->strongest(lo, hi)) * (lf * lf) / (lb * lb);
+}
+
+double pitch_check::series_rise(const spectrum &fine, double f, double b, int64_t &units) const {
+    const int half = fine.length() / 2;
+    const double bin = sr_ / fine.length(), step = f / bin;
+    double now = 0.0, then = 0.0;
+    for (int k = 1; k <= places_looked_at; k++) {
+        const double centre = k * f * std::sqrt(1.0 + b * k * k) / bin;
+        if (centre + 0.15 * step >= half - 1)
+            break;
+        const int lo = static_cast<int>(clamped(std::ceil(centre - 0.15 * step), 1, half - 1));
+        const int hi = static_cast<int>(clamped(std::floor(centre + 0.15 * step), lo, half - 1));
+        now += fine.power(fine.strongest(lo, hi));
+        then += before_power(fine, centre * bin, 0.15 * f, units);
+        units += bin_units * (hi - lo + 1) + place_units;
+    }
+    return then > 0.0 ? now / then : std::numeric_limits<double>::infinity();
 }
 
 void pitch_check::strongest_peaks(const spectrum &fine, int64_t &units) {
@@ -122,6 +166,9 @@ void pitch_check::strongest_peaks(const spectrum &fine, int64_t &units) {
         const double hz = k * bin;
         if (std::fabs(hz / f0_ - 1.0) < same_series)
             continue;
+        if (ringing_ && p < risen * before_power(fine, hz, 1.5 * bin, units))
+            continue; // it rang before the release
+
         int at = peak_count_ < 3 ? peak_count_ : 3;
         while (at > 0 && power[at - 1] < p)
             at--;
@@ -132,7 +179,8 @@ void pitch_check::strongest_peaks(const spectrum &fine, int64_t &units) {
             peaks_[j] = peaks_[j - 1];
         }
         power[at] = p;
-        peaks_[at] = hz;
+        const double exact = fine.peak_frequency(k); // the bin alone is a few % off for k < 30
+        peaks_[at] = std::isfinite(exact) && std::fabs(exact - k) <= 1.0 ? exact * bin : hz;
         peak_count_ = std::min(3, peak_count_ + 1);
     }
     units += 3 * bin_units * (hi - lo + 1);
@@ -142,6 +190,19 @@ stage_step pitch_check::step(const spectrum &fine, int64_t budget) {
     int64_t units = 1;
     while (!done_ && units < budget) {
         int places = 0;
+        if (cursor_ < 0) {
+            // Whether the series followed rang before the release.
+            cursor_ = 0;
+            if (before_ && series_rise(fine, f0_, b_, units) < ringing_rise &&
+                clear_share(*before_, f0_, b_, places_looked_at, 1, places, units) >=
+                    ringing_share) {
+                ringing_ = true;
+                found_share_ = 0.0;
+                strongest_peaks(fine, units);
+                cursor_ = fraction_candidates + multiple_candidates;
+            }
+            continue;
+        }
         if (cursor_ < fraction_candidates) {
             // f0 / m, judged on the places between the found partials.
             const int m = cursor_ + 2;
@@ -192,8 +253,15 @@ stage_step pitch_check::step(const spectrum &fine, int64_t budget) {
         if (f >= lowest_f0_ && f <= highest_f0_) {
             // B is not known for another series: a plain one over the first places.
             const double share = clear_share(fine, f, 0.0, places_looked_at, 1, places, units);
+            // A series f0 / k whose places stand nearly as clear as those of the best so far, f0,
+            // holds its partials and the ones between: it is the note's.
+            const double r = corrected_ / f;
+            const bool below = corrected_ > 0.0 && std::round(r) >= 2.0 &&
+                               std::fabs(r / std::round(r) - 1.0) < same_series &&
+                               share >= best_share_ - sub_series_slack;
             if (places >= 3 && share >= other_share && share >= found_share_ + other_margin &&
-                share > best_share_) {
+                (share > best_share_ || below) &&
+                !(ringing_ && series_rise(fine, f, 0.0, units) < ringing_rise)) {
                 best_share_ = share;
                 corrected_ = f;
             }

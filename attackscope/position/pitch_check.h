@@ -18,6 +18,8 @@ namespace dsp {
 //   or many of them and holding a share of the power);
 //   f m for m = 2..8, when the found series' places off the multiples of m hold next to none of
 //   its power (a sub-harmonic followed from a body's resonance or a sympathetic string);
+//   when the found series rang as strongly before the release (a string still ringing), the
+//   peaks that rose take the place of the strongest below;
 //   when fewer than a third of the found series' first 12 places are clear (a string plucked at
 //   its middle leaves half of them), p / k for the three
 //   strongest peaks p below 2 kHz and k = 1..4, the one with most places clear (at least 60%,
@@ -27,8 +29,9 @@ namespace dsp {
 class pitch_check {
   public:
     void prepare(double sr, double lowest_f0, double highest_f0);
-    // The series found: f0 (Hz) and B, searched over `partials` places.
-    void begin(double f0, double inharmonicity, int partials);
+    // The series found: f0 (Hz) and B, searched over `partials` places; `before`, when not
+    // null, the window that ends at the release (it must outlive the check).
+    void begin(double f0, double inharmonicity, int partials, const spectrum *before = nullptr);
     stage_step step(const spectrum &fine, int64_t budget);
     // When done: the fundamental to measure the note again from, or 0 to keep the found one.
     double corrected() const { return corrected_; }
@@ -42,13 +45,21 @@ class pitch_check {
     // multiples of m.
     double off_share(const spectrum &fine, double f, double b, int m, int count,
                      int64_t &units) const;
+    // The power `before` held within width_hz of hz, scaled to the frequency window's length.
+    double before_power(const spectrum &fine, double hz, double width_hz, int64_t &units) const;
+    // How many times the power at the first places of the series f, b rose over `before`.
+    double series_rise(const spectrum &fine, double f, double b, int64_t &units) const;
+    // The three strongest peaks (those that rose, when the found series was ringing).
     void strongest_peaks(const spectrum &fine, int64_t &units);
 
     double sr_ = 0.0, lowest_f0_ = 0.0, highest_f0_ = 0.0;
     double f0_ = 0.0, b_ = 0.0;
     int partials_ = 0;
-    // Next candidate: 0..2 the fractions, 3..9 the multiples, then 10 + 4 * peak + (k - 1).
+    // Next candidate: -1 whether the series rang before, 0..2 the fractions, 3..9 the
+    // multiples, then 10 + 4 * peak + (k - 1).
     int cursor_ = 0;
+    const spectrum *before_ = nullptr;
+    bool ringing_ = false; // the found series rang before the release
     double found_share_ = 0.0, best_share_ = 0.0;
     double peaks_[3] = {};
     int peak_count_ = 0;

@@ -22,12 +22,14 @@ void pluck_tracker::prepare(double sr, int max_block) {
     period_.prepare(sr_, lowest_f0, highest_f0);
     spectrum_.prepare(sr_, lowest_f0, spectrum::amplitudes);
     fine_.prepare(sr_, lowest_f0, spectrum::frequencies);
+    before_.prepare(sr_, lowest_f0, spectrum::earlier);
     partials_.prepare(sr_, highest_f0);
     check_.prepare(sr_, lowest_f0, highest_f0);
-    // The history holds the search stretch (two blocks and its span), the longest window after
-    // it, and what arrives while the window is copied out.
+    // The history holds the search stretch (two blocks and its span), the window before the
+    // release, the longest window after it, and what arrives while the window is copied out.
     const int fft_max = std::max(spectrum_.max_length(), fine_.max_length());
-    history_.prepare(3 * int64_t{max_block_} + release_.span() + fft_max + fft_max / 16 + 64);
+    history_.prepare(3 * int64_t{max_block_} + release_.span() + before_.max_length() + fft_max +
+                     fft_max / 16 + 64);
     reset();
 }
 
@@ -59,9 +61,10 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             pending_ = false; // that note was the finger's push
         // A note with a period whose analysis outlasts its confirmation (a low string at large
         // blocks) was a note: cut short by the next, it still gets its row, unmeasured.
-        const bool measuring = stage_ == stage::spectrum || stage_ == stage::fine ||
-                               stage_ == stage::partials || stage_ == stage::check ||
-                               stage_ == stage::prepare_fit || stage_ == stage::fit;
+        const bool measuring = stage_ == stage::before || stage_ == stage::spectrum ||
+                               stage_ == stage::fine || stage_ == stage::partials ||
+                               stage_ == stage::check || stage_ == stage::prepare_fit ||
+                               stage_ == stage::fit;
         if (measuring && !pending_ && candidate_ >= release_.release() + confirm_) {
             waiting_ = {0.0, sr_ / period_samples_, 0.0, 0.0, release_.release()};
             pending_ = true;
@@ -111,6 +114,18 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             if (s.state == stage_state::done) {
                 period_samples_ = period_.period();
                 remeasured_ = 0;
+                before_.begin_before(start_, period_samples_);
+                // Only while the history still holds it (a very long search may outlast it).
+                have_before_ = history_.holds(start_ - before_.window());
+                stage_ = stage::before;
+            }
+            break;
+        case stage::before:
+            if (have_before_)
+                s = before_.step(history_, budget);
+            else
+                s.state = stage_state::done;
+            if (s.state == stage_state::done) {
                 spectrum_.begin(start_, period_samples_);
                 stage_ = stage::spectrum;
             }
@@ -137,7 +152,8 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                 if (remeasured_ >= most_remeasures) {
                     stage_ = stage::prepare_fit;
                 } else {
-                    check_.begin(partials_.f0(), partials_.inharmonicity(), partials_.count());
+                    check_.begin(partials_.f0(), partials_.inharmonicity(), partials_.count(),
+                                 have_before_ ? &before_ : nullptr);
                     stage_ = stage::check;
                 }
             }

@@ -41,8 +41,9 @@ struct pluck_details {
 //   spectrum        a Hann window of four periods from the release, transformed, and a
 //                   longer one for the partials' frequencies;
 //   partial_series  the partials up the stretched series, f0 and B refitted as they are found;
-//   pitch_check     whether that series is the note's own; if not, the note is measured
-//                   again, once, from the one that is;
+//   pitch_check     whether that series is the note's own (and not a string that rang before
+//                   the release, seen in a window that ends there); if not, the note is
+//                   measured again, at most twice, from the one that is;
 //   comb_fit        their log amplitudes fitted to the two-comb model;
 //   judge()         the confidence, and which comb is the pluck's.
 // A later candidate while a note is measured, or within confirm (150 ms) of its release before
@@ -108,7 +109,18 @@ class pluck_tracker {
     }
 
   private:
-    enum class stage { idle, release, period, spectrum, fine, partials, check, prepare_fit, fit };
+    enum class stage {
+        idle,
+        release,
+        period,
+        before,
+        spectrum,
+        fine,
+        partials,
+        check,
+        prepare_fit,
+        fit
+    };
     bool gathering() const { return stage_ == stage::release && release_.gathering(); }
 
     double sr_ = 0.0;
@@ -124,6 +136,8 @@ class pluck_tracker {
     rough_period period_;
     spectrum spectrum_; // the partials' amplitudes
     spectrum fine_;     // their frequencies
+    spectrum before_;   // what rang before the release
+    bool have_before_ = false;
     partial_series partials_;
     pitch_check check_;
     comb_fit fit_;

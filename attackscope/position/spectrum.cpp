@@ -42,6 +42,11 @@ void spectrum::begin(int64_t from, double period) {
     phase_ = phase::window;
 }
 
+void spectrum::begin_before(int64_t end, double period) {
+    begin(end, period);
+    from_ = end - window_len_;
+}
+
 int64_t spectrum::gather(const input_history &h, int64_t budget) {
     // Zero the transform's arrays, then take the window's samples as they arrive: each goes,
     // Hann-weighted, straight to the bit-reversed place of its pair.

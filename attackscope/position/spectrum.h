@@ -40,12 +40,17 @@ class spectrum {
     // of the Hann window's first sidelobe; 90 ms leaves the transforms done by the 150 ms at
     // which an estimate is due.
     static constexpr shape frequencies{12.0, 0.023, 0.09, true};
+    // What rang before the release: 46 ms, enough to tell a ringing series from the finger's
+    // push, half the work of the frequency window.
+    static constexpr shape earlier{12.0, 0.046, 0.046, false};
 
     void prepare(double sr, double lowest_f0, const shape &form);
     // The longest window's transform length, in input samples.
     int max_length() const { return fft_max_; }
     // A window from sample `from` for a rough period of `period` input samples.
     void begin(int64_t from, double period);
+    // A window that ends just before sample `end`.
+    void begin_before(int64_t end, double period);
     // One step of at most about `budget` units; waits for the window's samples.
     stage_step step(const input_history &h, int64_t budget);
 

@@ -44,6 +44,9 @@ TAIL_S = 2.0
 MATCH_BEFORE_S, MATCH_AFTER_S = 0.010, 0.060
 F0_TOLERANCE = 0.03
 POSITION_TOLERANCE = 0.02
+# The estimate's range of fundamentals (the tracker's lowest_f0 and highest_f0): the harp's lowest
+# and highest keys lie outside it.
+LOWEST_F0, HIGHEST_F0 = 40.0, 1500.0
 TICKS_PER_QUARTER = 480
 US_PER_QUARTER = 500000  # 120 beats a minute: 960 ticks a second
 TICKS_PER_S = TICKS_PER_QUARTER * 1e6 / US_PER_QUARTER
@@ -277,6 +280,8 @@ def summarise(notes, recording_of):
     estimated = [(k, r) for k, r in notes if r is not None and r["position"] > 0]
     plain = [(k[1] if isinstance(k, tuple) else k, r) for k, r in notes]
     f0_ok = sum(1 for k, r in plain if r is not None and f0_right(r["f0"], k))
+    in_range = [(k, r) for k, r in plain if LOWEST_F0 <= key_f0(k) <= HIGHEST_F0]
+    f0_ok_in = sum(1 for k, r in in_range if r is not None and f0_right(r["f0"], k))
     f0_harm = sum(1 for k, r in plain if r is not None and harmonic_error(r["f0"], k))
     f0_other = sum(1 for k, r in plain
                    if r is not None and not f0_right(r["f0"], k) and not harmonic_error(r["f0"], k))
@@ -305,6 +310,7 @@ def summarise(notes, recording_of):
         "zones": len(zone_keys),
         "estimated": len(estimated),
         "f0_ok": f0_ok, "f0_harm": f0_harm, "f0_other": f0_other,
+        "in_range": len(in_range), "f0_ok_in": f0_ok_in,
         "shared": shared, "agree": agree,
         "spread": median(spreads) if spreads else float("nan"),
         "conf": median(conf) if conf else float("nan"),
@@ -479,10 +485,15 @@ def main():
                               f"(key {key_f0(k):.2f} Hz, position {r['position']:.4f})")
                 for r in extra:
                     print(f"    extra: {r['onset_s']:.3f} s, f0 {r['f0']:.2f} Hz")
+        in_range = []
         for set_name, _, _ in SETS:
             missed, extra, notes, rec = totals[set_name]
             s = summarise(notes, rec)
             print(table_row(f"all, {set_name}", s, missed, extra))
+            in_range.append(f"{set_name} {pct(s['f0_ok_in'], s['in_range']).strip()} of "
+                            f"{s['in_range']}")
+        print(f"f0 within 3%, keys in the estimate's range ({LOWEST_F0:.0f}-{HIGHEST_F0:.0f} Hz): "
+              + ", ".join(in_range))
     return 0
 
 

@@ -224,6 +224,44 @@ TEST(PitchCheck, TakesTheSeriesThatHoldsTheNotesPartials) {
     }
 }
 
+// Under a string still ringing from before the release, the series followed was that string's:
+// the check takes the new note's from the peaks that rose. A string plucked again while it
+// rings keeps its own series.
+TEST(PitchCheck, TakesTheNewNoteUnderAStringStillRinging) {
+    const double sr = 44100;
+    const int release = 4000;
+    struct item {
+        double ringing, note; // the old string's series and the new note's
+        double expected;      // 0: the found (ringing) one stands
+    };
+    for (const item c :
+         {item{196.0, 262.0, 262.0}, item{330.0, 110.0, 110.0}, item{196.0, 196.0, 0.0}}) {
+        std::vector<float> x(release + 6000);
+        for (size_t j = 0; j < x.size(); j++) {
+            double v = 0.0;
+            for (int n = 1; n * c.ringing < 6000; n++)
+                v += std::sin(2 * M_PI * n * c.ringing * j / sr + n) / (n * 20.0);
+            if (j >= release)
+                for (int n = 1; n * c.note < 6000; n++)
+                    v += std::sin(2 * M_PI * n * c.note * (j - release) / sr + 2 * n) / (n * 5.0);
+            x[j] = static_cast<float>(v);
+        }
+        const dsp::input_history h = history_of(x);
+        dsp::spectrum fine, before;
+        fine.prepare(sr, 40.0, dsp::spectrum::frequencies);
+        before.prepare(sr, 40.0, dsp::spectrum::earlier);
+        fine.begin(release, sr / c.ringing);
+        before.begin_before(release, sr / c.ringing);
+        ASSERT_EQ(run([&](int64_t b) { return fine.step(h, b); }, 4000), dsp::stage_state::done);
+        ASSERT_EQ(run([&](int64_t b) { return before.step(h, b); }, 4000), dsp::stage_state::done);
+        dsp::pitch_check check;
+        check.prepare(sr, 40.0, 1500.0);
+        check.begin(c.ringing, 0.0, 12, &before);
+        ASSERT_EQ(run([&](int64_t b) { return check.step(fine, b); }, 64), dsp::stage_state::done);
+        EXPECT_NEAR(check.corrected(), c.expected, 0.02 * c.expected + 1e-9) << c.note;
+    }
+}
+
 TEST(Judge, AKnownPickupTakesTheOtherCombAndABadSampleTheConfidence) {
     double y[48], w[48], eps[48];
     for (int i = 0; i < 48; i++) {
