@@ -8,6 +8,7 @@ namespace dsp {
 namespace {
 constexpr double high_spacing = 0.000125;   // the difference's first peak at 4 kHz
 constexpr double low_spacing = 0.0005;      // and at 1 kHz
+constexpr double deep_spacing = 0.002;      // and at 250 Hz
 constexpr double smooth_seconds = 0.0005;   // an edge's energy arrives within this
 constexpr double level_seconds = 0.05;      // two periods of the lowest string
 constexpr double reference_seconds = 0.004; // a release's rise lasts less
@@ -33,14 +34,16 @@ void note_detector::prepare(double sr) {
         sr = 44100.0;
     high_.prepare(sr, high_spacing);
     low_.prepare(sr, low_spacing);
+    deep_.prepare(sr, deep_spacing);
     reset();
 }
 
 void note_detector::reset() {
     high_.reset();
     low_.reset();
+    deep_.reset();
     rising_ = false;
-    warm_ = std::max(high_.lag, low_.lag) + 1;
+    warm_ = std::max({high_.lag, low_.lag, deep_.lag}) + 1;
 }
 
 } // namespace dsp

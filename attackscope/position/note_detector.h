@@ -11,10 +11,11 @@
 
 namespace dsp {
 
-// Two bands watch the input: the energy e of a first difference over 0.125 ms (a band around
-// 4 kHz, above a body's resonances and the low partials that carry most of a note's energy) and
+// Three bands watch the input: the energy e of a first difference over 0.125 ms (a band around
+// 4 kHz, above a body's resonances and the low partials that carry most of a note's energy),
 // over 0.5 ms (around 1 kHz: a low string's release, heard through a ringing higher one, may
-// add little at 4 kHz). In each, e (smoothed over 0.5 ms) is compared with the recent level as
+// add little at 4 kHz) and over 2 ms (around 250 Hz: a low string under louder high ones, its
+// release adding most where its own first partials lie). In each, e (smoothed over 0.5 ms) is compared with the recent level as
 // it stood 4 ms before (a release of up to 2 ms rises within that): the largest e of the past,
 // decaying with a time constant of 50 ms. A candidate is a sample where e of either band
 // exceeds three times that band's level and an absolute floor (-100 dBFS of a full-scale edge),
@@ -31,7 +32,8 @@ class note_detector {
     // Feeds one sample at stream index `index`; true when it is a candidate. Inline: it runs for
     // every input sample, in every block.
     bool feed(double x, int64_t index) {
-        const bool above = high_.above(x) | low_.above(x); // both bands see every sample
+        const bool above =
+            high_.above(x) | low_.above(x) | deep_.above(x); // all bands see every sample
         const bool candidate = above && !rising_ && index >= warm_;
         rising_ = above;
         return candidate;
@@ -69,7 +71,7 @@ class note_detector {
             return energy > floor_energy && energy > rise * reference;
         }
     };
-    band high_, low_;
+    band high_, low_, deep_;
     bool rising_ = false; // a candidate fired and no band has yet fallen below its reference
     int64_t warm_ = 0;    // no candidate before this index: the differences have no history yet
 };

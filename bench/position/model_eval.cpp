@@ -215,15 +215,18 @@ void row(const std::string &label, const outcomes &all) {
     if (list_misses)
         for (const outcome &o : all)
             if (!o.right() || o.rows != 1)
-                std::printf("  miss [%s] block %d f0 %.1f B %.1e beta %.3f out %d gamma %.3f "
-                            "contact %.0f width %.0f rel %.2f lp %.0f noise %.0f ring %d: rows "
-                            "%d est %d pos %.4f f0 %.2f conf %.2f other %.3f\n",
-                            label.c_str(), o.block, o.c.truth.f0, o.c.truth.inharmonicity,
-                            o.c.truth.position, static_cast<int>(o.c.model.output),
-                            o.c.model.pickup, o.c.model.contact_ms, o.c.model.width_mm,
-                            o.c.model.release_ms, o.c.model.lowpass_hz, o.c.noise_dbfs, o.c.ringing,
-                            o.rows, o.estimates, o.first.position, o.first.f0, o.first.confidence,
-                            o.first.other);
+                std::printf(
+                    "  miss [%s] block %d f0 %.1f B %.1e beta %.3f out %d gamma %.3f "
+                    "contact %.0f width %.0f rel %.2f lp %.0f noise %.0f ring %d: rows "
+                    "%d est %d pos %.4f f0 %.2f conf %.2f other %.3f release %+.1f ms\n",
+                    label.c_str(), o.block, o.c.truth.f0, o.c.truth.inharmonicity,
+                    o.c.truth.position, static_cast<int>(o.c.model.output), o.c.model.pickup,
+                    o.c.model.contact_ms, o.c.model.width_mm, o.c.model.release_ms,
+                    o.c.model.lowpass_hz, o.c.noise_dbfs, o.c.ringing, o.rows, o.estimates,
+                    o.first.position, o.first.f0, o.first.confidence, o.first.other,
+                    o.estimates > 0 ? static_cast<double>(o.first.release - o.c.truth.release) *
+                                          1000.0 / o.c.rate
+                                    : 0.0);
     std::printf(
         "| %-26s | %5zu | %8.1f%% | %6.1f%% | %10.1f%% | %10.4f | %11.3f%% | %13.1f%% | "
         "%11.2f | %9.0f / %8.0f |\n",
