@@ -9,8 +9,8 @@ namespace dsp {
 namespace {
 // Fitted on the modelled strings of seed 2 (position_model_eval --seed 2 --notes), held out on
 // seed 1.
-constexpr double fitted_intercept = -4.592, fitted_margin = 1.479, fitted_residual = -1.595,
-                 fitted_used = 1.906;
+constexpr double fitted_intercept = -2.650, fitted_margin = 1.279, fitted_residual = -2.429,
+                 fitted_used = 1.610, fitted_f0 = -0.622;
 // A string's partials lie within 0.01 f0 of its series and its rough period's aperiodicity
 // below 0.3, even in noise at -45 dBFS or under another string ringing: there the factors for
 // what is no string leave the confidence alone.
@@ -25,10 +25,11 @@ pluck_estimate judge(const comb_fit &fit, const note_measures &m) {
     };
     // The chance of an error beyond 0.02, by a logistic model fitted on modelled strings (see
     // bench/position/fit_confidence.py): a comb that stands out clearly, fits closely and
-    // rests on many harmonics is rarely wrong.
+    // rests on many harmonics is rarely wrong; a high note, with few partials, more often is.
     const double z = fitted_intercept + fitted_margin * std::log(std::max(fit.margin(), 1.0)) +
                      fitted_residual * fit.residual() +
-                     fitted_used * std::log(std::max(fit.used(), 1));
+                     fitted_used * std::log(std::max(fit.used(), 1)) +
+                     fitted_f0 * std::log(std::max(m.f0, 1.0) / 100.0);
     const double wrong = 1.0 / (1.0 + std::exp(z));
     // Beyond the model: a series that is no string's (a bar, a chord) or no clear period
     // (noise) are held down.

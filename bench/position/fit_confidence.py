@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Fits the confidence's model of the chance that an estimate is off by more than 0.02: a
-logistic regression on ln(margin), the comb fit's residual and ln(harmonics used), over the
-modelled strings of one seed (the fitting seed, 2), and reports it on another (the held-out
-seed, 1). Pure Python: no libraries.
+logistic regression on ln(margin), the comb fit's residual, ln(harmonics used) and
+ln(f0 / 100 Hz) (a high note's few partials show few notches), over the modelled strings of one
+seed (the fitting seed, 2), and reports it on another (the held-out seed, 1). Pure Python: no
+libraries.
 
     build/bench/bench/position_model_eval --seed 2 --notes > fit.csv
     build/bench/bench/position_model_eval --seed 1 --notes > held.csv
@@ -32,7 +33,8 @@ def load(path):
 
 
 def features(r):
-    return [1.0, math.log(max(r["margin"], 1.0)), r["residual"], math.log(max(r["used"], 1.0))]
+    return [1.0, math.log(max(r["margin"], 1.0)), r["residual"], math.log(max(r["used"], 1.0)),
+            math.log(max(r["est_f0"], 1.0) / 100.0)]
 
 
 def solve(a, b):
@@ -94,7 +96,7 @@ def main():
         sys.exit(__doc__)
     fitting, held = load(sys.argv[1]), load(sys.argv[2])
     w = fit(fitting)
-    print("weights (intercept, ln margin, residual, ln used): " +
+    print("weights (intercept, ln margin, residual, ln used, ln f0/100): " +
           ", ".join(f"{v:.3f}" for v in w) + "\n")
     report("fitting seed", fitting, w)
     report("held-out seed", held, w)
