@@ -5,8 +5,6 @@
 
 #include "position/confidence.h"
 #include "position/counts.h"
-#include <cstdio>
-#include <cstdlib>
 
 namespace dsp {
 
@@ -50,8 +48,7 @@ void pluck_tracker::push(const float *in, int n) {
     history_.push(in, n, [this](float v, int64_t i) {
         // Huge values would leave the detector's energy infinite; they are no pluck.
         if (detector_.feed(std::clamp(static_cast<double>(v), -1e6, 1e6), i))
-        { candidate_ = i;
-        if (getenv("PDBG")) fprintf(stderr, "CAND %.4f\n", i / sr_); }
+            candidate_ = i;
     });
 }
 
