@@ -369,6 +369,14 @@ int main(int argc, char **argv) {
         tables(fmt("blocks of %.0f", block), all);
         row("pickup notes, --pickup given", known);
         std::printf("rows of no note: %d of %d rows\n", no_note, rows_total);
+        const outcomes estimated = select(all, [](const outcome &o) { return o.estimates > 0; });
+        std::printf("releases placed within 5 ms of the true one: %.1f%% of %zu estimates\n",
+                    share(estimated,
+                          [](const outcome &o) {
+                              return std::abs(o.first.release - o.c.truth.release) * 1000 <=
+                                     5 * o.c.rate;
+                          }),
+                    estimated.size());
         calibration(all);
     }
     return 0;
