@@ -43,6 +43,22 @@ constexpr int bin_units = 4;
 // A place's own arithmetic (its stretched frequency's square root, the window's ends, the
 // derivative window's frequency), as measured on a low note's many narrow places.
 constexpr int place_units = 14;
+
+// Place k of the series f, b (Hz) in bins of `bin` Hz, and the bins within 0.15 f of it, in a
+// transform of half + 1 bins; false where it lies at the top or beyond.
+struct place {
+    double centre = 0.0;
+    int lo = 0, hi = 0;
+};
+bool place_of(int half, double f, double bin, double b, int k, place &p) {
+    const double step = f / bin;
+    p.centre = k * f * std::sqrt(1.0 + b * k * k) / bin;
+    if (p.centre + 0.15 * step >= half - 1)
+        return false;
+    p.lo = static_cast<int>(clamped(std::ceil(p.centre - 0.15 * step), 1, half - 1));
+    p.hi = static_cast<int>(clamped(std::floor(p.centre + 0.15 * step), p.lo, half - 1));
+    return true;
+}
 } // namespace
 
 void pitch_check::prepare(double sr, double lowest_f0, double highest_f0) {
@@ -105,18 +121,14 @@ double pitch_check::off_share(const spectrum &fine, double f, double b, int m, i
     if (step < 3.0 || half < 8)
         return 1.0;
     double on = 0.0, off = 0.0;
-    for (int k = 1; k <= count; k++) {
-        const double centre = k * f * std::sqrt(1.0 + b * k * k) / bin;
-        if (centre + 0.15 * step >= half - 1)
-            break;
-        const int lo = static_cast<int>(clamped(std::ceil(centre - 0.15 * step), 1, half - 1));
-        const int hi = static_cast<int>(clamped(std::floor(centre + 0.15 * step), lo, half - 1));
-        const int best = fine.strongest(lo, hi);
+    place at;
+    for (int k = 1; k <= count && place_of(half, f, bin, b, k, at); k++) {
+        const int best = fine.strongest(at.lo, at.hi);
         if (k % m == 0)
             on += fine.power(best);
-        else if (std::fabs(fine.peak_frequency(best) - centre) <= on_place * step)
+        else if (std::fabs(fine.peak_frequency(best) - at.centre) <= on_place * step)
             off += fine.power(best); // a body's resonance beside the place is no partial
-        units += bin_units * (hi - lo + 1) + place_units;
+        units += bin_units * (at.hi - at.lo + 1) + place_units;
     }
     return on + off > 0.0 ? off / (on + off) : 1.0;
 }
@@ -135,17 +147,13 @@ double pitch_check::before_power(const spectrum &fine, double hz, double width_h
 
 double pitch_check::series_rise(const spectrum &fine, double f, double b, int64_t &units) const {
     const int half = fine.length() / 2;
-    const double bin = sr_ / fine.length(), step = f / bin;
+    const double bin = sr_ / fine.length();
     double now = 0.0, then = 0.0;
-    for (int k = 1; k <= places_looked_at; k++) {
-        const double centre = k * f * std::sqrt(1.0 + b * k * k) / bin;
-        if (centre + 0.15 * step >= half - 1)
-            break;
-        const int lo = static_cast<int>(clamped(std::ceil(centre - 0.15 * step), 1, half - 1));
-        const int hi = static_cast<int>(clamped(std::floor(centre + 0.15 * step), lo, half - 1));
-        now += fine.power(fine.strongest(lo, hi));
-        then += before_power(fine, centre * bin, 0.15 * f, units);
-        units += bin_units * (hi - lo + 1) + place_units;
+    place at;
+    for (int k = 1; k <= places_looked_at && place_of(half, f, bin, b, k, at); k++) {
+        now += fine.power(fine.strongest(at.lo, at.hi));
+        then += before_power(fine, at.centre * bin, 0.15 * f, units);
+        units += bin_units * (at.hi - at.lo + 1) + place_units;
     }
     return then > 0.0 ? now / then : std::numeric_limits<double>::infinity();
 }
@@ -168,7 +176,6 @@ void pitch_check::strongest_peaks(const spectrum &fine, int64_t &units) {
             continue;
         if (ringing_ && p < risen * before_power(fine, hz, 1.5 * bin, units))
             continue; // it rang before the release
-
         int at = peak_count_ < 3 ? peak_count_ : 3;
         while (at > 0 && power[at - 1] < p)
             at--;
