@@ -35,11 +35,12 @@ struct pluck_details {
 // envelope: 1/n^2 in displacement, 1/n in velocity, times |sin(n*pi*gamma)| for a pickup at
 // gamma, and the faster decay of high modes. The tracker is a small state machine over its
 // stages, each a type of its own:
-//   note_detector   candidates: a sudden rise of high-frequency energy over anything recent;
+//   note_detector   candidates: a sudden rise of energy, in one of three bands from 250 Hz to
+//                   4 kHz, over anything recent;
 //   release_search  the release itself, around a candidate;
 //   rough_period    a rough period from the release on (no period: no note);
-//   spectrum        a Hann window of four periods from the release, transformed, and a
-//                   longer one for the partials' frequencies;
+//   spectrum        a Hann window of four periods from the release, transformed, a longer
+//                   one for the partials' frequencies, and one of 46 ms up to the release;
 //   partial_series  the partials up the stretched series, f0 and B refitted as they are found;
 //   pitch_check     whether that series is the note's own (and not a string that rang before
 //                   the release, seen in a window that ends there); if not, the note is
