@@ -15,9 +15,11 @@ namespace dsp {
 // 4 kHz, above a body's resonances and the low partials that carry most of a note's energy),
 // over 0.5 ms (around 1 kHz: a low string's release, heard through a ringing higher one, may
 // add little at 4 kHz) and over 2 ms (around 250 Hz: a low string under louder high ones, its
-// release adding most where its own first partials lie). In each, e (smoothed over 0.5 ms) is compared with the recent level as
-// it stood 4 ms before (a release of up to 2 ms rises within that): the largest e of the past,
-// decaying with a time constant of 50 ms. A candidate is a sample where e of either band
+// release adding most where its own first partials lie; a difference over d is deaf at the
+// multiples of 1/d, so a 500 Hz string's partials nearly vanish from this band). In each, e
+// (smoothed over 0.5 ms) is compared with the recent level as it stood 4 ms before (a release
+// of up to 2 ms rises within that): the largest e of the past, decaying with a time constant of
+// 50 ms. A candidate is a sample where e of any band
 // exceeds three times that band's level and an absolute floor (-100 dBFS of a full-scale edge),
 // the first of a rise; so a string's own periodic edges (up to 25 ms apart) or a burst's noise
 // do not count again (their e stays within twice its recent largest), while a release 5 dB

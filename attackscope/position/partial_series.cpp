@@ -23,8 +23,9 @@ constexpr double on_share = 0.6, off_share = 0.2;
 constexpr int most_restarts = 2;
 // A peak farther than this from its predicted place (a fraction of f0) does not steer the
 // series followed: a body's resonance or a ringing string's partial beside a weak fundamental
-// would otherwise take the series with it. A rough period is good to a few tenths of a percent,
-// and a stiff string's stretch is fitted from the eighth partial on.
+// would otherwise take the series with it. A rough period is mostly good to a few tenths of a
+// percent (a weak fundamental can leave it 1.6% off, and then the series stops being steered
+// from the tenth partial on), and a stiff string's stretch is fitted from the eighth partial on.
 constexpr double follow_width = 0.15;
 // Around a partial's rough place in the frequency window: the rough place's error, short of
 // the neighbours.

@@ -145,7 +145,7 @@ class pluck_tracker {
 
     int64_t start_ = 0;           // the analysis's first sample
     bool period_retried_ = false; // the period search has begun again from a later start
-    double period_samples_ = 0.0; // the rough period, or a multiple of it once measured again
+    double period_samples_ = 0.0; // the rough period, or the corrected one once measured again
     static constexpr int most_remeasures = 2;
     int remeasured_ = 0;    // times the note was measured again from a corrected series
     double first_f0_ = 0.0; // the series first followed, Hz
