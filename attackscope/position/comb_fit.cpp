@@ -38,13 +38,52 @@ double quick_log(double x) {
     return exponent * 0.6931471805599453 + series;
 }
 
+// Gauss-Jordan with partial pivoting; false when the matrix is singular or not finite.
+bool invert(const double (&m)[comb_fit::terms][comb_fit::terms],
+            double (&out)[comb_fit::terms][comb_fit::terms]) {
+    constexpr int n = comb_fit::terms;
+    double a[n][2 * n] = {};
+    for (int r = 0; r < n; r++)
+        for (int c = 0; c < n; c++) {
+            a[r][c] = m[r][c];
+            a[r][n + c] = r == c ? 1.0 : 0.0;
+        }
+    for (int col = 0; col < n; col++) {
+        int pivot = col;
+        for (int r = col + 1; r < n; r++)
+            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col]))
+                pivot = r;
+        if (!(std::fabs(a[pivot][col]) > 0.0) || !std::isfinite(a[pivot][col]))
+            return false;
+        for (int c = 0; c < 2 * n; c++)
+            std::swap(a[col][c], a[pivot][c]);
+        const double scale = 1.0 / a[col][col];
+        for (int c = 0; c < 2 * n; c++)
+            a[col][c] *= scale;
+        for (int r = 0; r < n; r++) {
+            if (r == col)
+                continue;
+            const double f = a[r][col];
+            for (int c = 0; c < 2 * n; c++)
+                a[r][c] -= f * a[col][c];
+        }
+    }
+    for (int r = 0; r < n; r++)
+        for (int c = 0; c < n; c++) {
+            if (!std::isfinite(a[r][n + c]))
+                return false;
+            out[r][c] = a[r][n + c];
+        }
+    return true;
+}
+
 } // namespace
 
 void comb_fit::start(const double *y, const double *weight, const double *eps, int count,
                      double known_pickup) {
     known_gamma_ = known_pickup > 0.0 && known_pickup <= 0.5 ? known_pickup : 0.0;
     count_ = count < 0 ? 0 : (count > max_harmonics ? max_harmonics : count);
-    double g[3][3] = {};
+    double g[terms][terms] = {};
     weight_sum_ = 0.0;
     for (int i = 0; i < count_; i++) {
         const bool finite = std::isfinite(y[i]) && std::isfinite(weight[i]) &&
@@ -53,32 +92,26 @@ void comb_fit::start(const double *y, const double *weight, const double *eps, i
         w_[i] = finite ? weight[i] : 0.0;
         eps_[i] = finite ? eps[i] : 1.0;
         log_n_[i] = quick_log(i + 1.0);
-        const double phi[3] = {1.0, log_n_[i], i + 1.0};
-        for (int r = 0; r < 3; r++)
-            for (int c = 0; c < 3; c++)
+        const double n = i + 1.0;
+        const double phi[terms] = {1.0, log_n_[i], n, n * n};
+        for (int r = 0; r < terms; r++)
+            for (int c = 0; c < terms; c++)
                 g[r][c] += w_[i] * phi[r] * phi[c];
         weight_sum_ += w_[i];
     }
     // A small ridge keeps the inverse defined with few harmonics; it barely moves a real fit.
-    for (int r = 0; r < 3; r++)
+    for (int r = 0; r < terms; r++)
         g[r][r] += 1e-9 * (weight_sum_ + 1.0) * (1.0 + g[r][r]);
-    const double det = g[0][0] * (g[1][1] * g[2][2] - g[1][2] * g[2][1]) -
-                       g[0][1] * (g[1][0] * g[2][2] - g[1][2] * g[2][0]) +
-                       g[0][2] * (g[1][0] * g[2][1] - g[1][1] * g[2][0]);
+    // The curvature term pays a hundredth of its own weighted square: cheap enough to take up
+    // the smooth fall of a wide finger, a slow release or a low-pass, too dear to follow a few
+    // high partials (free, it drew the keys of one recording to different places).
+    g[3][3] *= 1.01;
     int used = 0;
     for (int i = 0; i < count_; i++)
         used += w_[i] > 0.0;
     used_ = used;
     margin_ = 1.0;
-    solvable_ = used >= 5 && std::isfinite(det) && std::fabs(det) > 0.0;
-    if (solvable_) {
-        for (int r = 0; r < 3; r++)
-            for (int c = 0; c < 3; c++) {
-                // Adjugate: cofactor of (c, r).
-                const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
-                inverse_[r][c] = (g[r1][c1] * g[r2][c2] - g[r1][c2] * g[r2][c1]) / det;
-            }
-    }
+    solvable_ = used >= 5 && invert(g, inverse_);
     beta_ = gamma_ = 0.0;
     residual_ = std::numeric_limits<double>::infinity();
     stage_ = solvable_ ? stage::coarse : stage::done;
@@ -94,7 +127,7 @@ double comb_fit::trial(double beta, double gamma) const {
     const double kb = 2.0 * std::cos(tb), kg = 2.0 * std::cos(tg);
     double sb0 = 0.0, sb1 = std::sin(tb), sg0 = 0.0, sg1 = std::sin(tg);
     const bool single = gamma < 0.0;
-    double b0 = 0.0, b1 = 0.0, b2 = 0.0, rr = 0.0;
+    double b0 = 0.0, b1 = 0.0, b2 = 0.0, b3 = 0.0, rr = 0.0;
     for (int i = 0; i < count_; i++) {
         const double comb = single ? std::fabs(sb1) : std::fabs(sb1 * sg1);
         const double r = y_[i] - quick_log(comb + eps_[i]);
@@ -102,6 +135,7 @@ double comb_fit::trial(double beta, double gamma) const {
         b0 += wr;
         b1 += wr * log_n_[i];
         b2 += wr * (i + 1.0);
+        b3 += wr * ((i + 1.0) * (i + 1.0));
         rr += wr * r;
         const double sb2 = kb * sb1 - sb0, sg2 = kg * sg1 - sg0;
         sb0 = sb1;
@@ -109,10 +143,10 @@ double comb_fit::trial(double beta, double gamma) const {
         sg0 = sg1;
         sg1 = sg2;
     }
-    const double b[3] = {b0, b1, b2};
+    const double b[terms] = {b0, b1, b2, b3};
     double explained = 0.0;
-    for (int r = 0; r < 3; r++)
-        for (int c = 0; c < 3; c++)
+    for (int r = 0; r < terms; r++)
+        for (int c = 0; c < terms; c++)
             explained += b[r] * inverse_[r][c] * b[c];
     return rr - explained;
 }

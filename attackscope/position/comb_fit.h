@@ -8,17 +8,19 @@
 namespace dsp {
 
 // The model, for harmonics n = 1..count, in natural logarithms:
-//   y[n] = c0 + c1*ln(n) + c2*n + ln(|sin(n*pi*beta) * sin(n*pi*gamma)| + eps[n])
+//   y[n] = c0 + c1*ln(n) + c2*n + c3*n^2 + ln(|sin(n*pi*beta) * sin(n*pi*gamma)| + eps[n])
 // c0 the level, c1 the spectral tilt (velocity, displacement, and the 1/n of a point near an
-// end), c2 the faster decay of high modes; eps[n] is the floor below which a measured amplitude
-// says nothing (noise or leakage, relative to the envelope). The fit minimises the weighted
-// squared residual over (beta, gamma), with c0..c2 solved exactly for each pair. gamma may also
-// be "none" (no second comb; its near-end 1/n slope is then part of c1).
+// end), c2 the faster decay of high modes, c3 the bend of a smooth roll-off (a finger's width
+// and its release time act as a low-pass whose logarithm falls as n^2 first); eps[n] is the floor
+// below which a measured amplitude says nothing (noise or leakage, relative to the envelope). The
+// fit minimises the weighted squared residual over (beta, gamma), with c0..c3 solved exactly for
+// each pair. gamma may also be "none" (no second comb; its near-end 1/n slope is then part of c1).
 // The two combs are interchangeable: the result has beta >= gamma.
 // start() and step() allocate nothing and may run on the audio thread.
 class comb_fit {
   public:
     static constexpr int max_harmonics = 48;
+    static constexpr int terms = 4; // of the envelope: c0..c3
 
     // Copies y, weight and eps for harmonics 1..count (index 0 is harmonic 1); count is clamped
     // to [0, max_harmonics]. Non-finite entries get weight 0.
@@ -52,7 +54,7 @@ class comb_fit {
     double known_gamma_ = 0.0; // 0: none
     double y_[max_harmonics] = {}, w_[max_harmonics] = {}, eps_[max_harmonics] = {};
     double log_n_[max_harmonics] = {};
-    double inverse_[3][3] = {}; // of the normal matrix of c0..c2
+    double inverse_[terms][terms] = {}; // of the normal matrix of c0..c3
     double weight_sum_ = 0.0;
     bool solvable_ = false;
 
