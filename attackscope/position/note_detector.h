@@ -24,7 +24,9 @@ namespace dsp {
 // the first of a rise; so a string's own periodic edges (up to 25 ms apart) or a burst's noise
 // do not count again (their e stays within twice its recent largest), while a release 5 dB
 // above a held finger's push or a ringing string does.
-// A candidate is not yet a note: whether a string then vibrates freely is for the estimate.
+// A candidate is not yet a note: whether a string then vibrates freely is for the estimate,
+// which also takes a rise in the lowest band alone, while a note is measured or confirmed, for
+// that note's own (a release is sharp: it rises at 1 or 4 kHz too).
 // No allocation; a few operations per sample; usable on the audio thread.
 class note_detector {
   public:
@@ -34,12 +36,16 @@ class note_detector {
     // Feeds one sample at stream index `index`; true when it is a candidate. Inline: it runs for
     // every input sample, in every block.
     bool feed(double x, int64_t index) {
-        const bool above =
-            high_.above(x) | low_.above(x) | deep_.above(x); // all bands see every sample
+        const bool sharp = high_.above(x) | low_.above(x); // all bands see every sample
+        const bool above = deep_.above(x) | sharp;
         const bool candidate = above && !rising_ && index >= warm_;
+        if (candidate)
+            sharp_ = sharp;
         rising_ = above;
         return candidate;
     }
+    // Whether the latest candidate rose in the 4 kHz or 1 kHz band, not in the lowest alone.
+    bool sharp() const { return sharp_; }
 
   private:
     static constexpr double rise = 3.0;           // 5 dB above anything recent
@@ -75,7 +81,8 @@ class note_detector {
     };
     band high_, low_, deep_;
     bool rising_ = false; // a candidate fired and no band has yet fallen below its reference
-    int64_t warm_ = 0;    // no candidate before this index: the differences have no history yet
+    bool sharp_ = false;
+    int64_t warm_ = 0; // no candidate before this index: the differences have no history yet
 };
 
 } // namespace dsp

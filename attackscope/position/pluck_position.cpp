@@ -37,6 +37,7 @@ void pluck_tracker::reset() {
     history_.reset();
     detector_.reset();
     candidate_ = -1;
+    note_start_ = -1;
     pending_ = false;
     stage_ = stage::idle;
     release_.reset();
@@ -47,7 +48,13 @@ void pluck_tracker::push(const float *in, int n) {
         return;
     history_.push(in, n, [this](float v, int64_t i) {
         // Huge values would leave the detector's energy infinite; they are no pluck.
-        if (detector_.feed(std::clamp(static_cast<double>(v), -1e6, 1e6), i))
+        if (!detector_.feed(std::clamp(static_cast<double>(v), -1e6, 1e6), i))
+            return;
+        // A rise in the lowest band alone, while a note is measured or confirmed, is that note
+        // swelling (a low string's own periodic edges growing); a release is sharp.
+        const bool swell = !detector_.sharp() && note_start_ >= 0 && i < note_start_ + confirm_ &&
+                           (stage_ != stage::idle || pending_);
+        if (!swell)
             candidate_ = i;
     });
 }
@@ -71,6 +78,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         }
         release_.begin(candidate_);
         stage_ = stage::release;
+        note_start_ = candidate_;
         candidate_ = -1;
     }
     if (pending_ && history_.total() >= waiting_.release_sample + confirm_) {

@@ -132,7 +132,8 @@ class pluck_tracker {
 
     input_history history_;
     note_detector detector_;
-    int64_t candidate_ = -1; // the latest candidate release not yet taken up, or -1
+    int64_t candidate_ = -1;  // the latest candidate release not yet taken up, or -1
+    int64_t note_start_ = -1; // the candidate the note now measured or confirmed began with
     release_search release_;
     rough_period period_;
     spectrum spectrum_; // the partials' amplitudes
