@@ -220,9 +220,11 @@ bool partial_series::finish(double *y, double *weight, double *eps) {
         for (int j = std::max(0, i - 2); j <= std::min(count - 1, i + 2); j++)
             env = std::max(env, log_amp_[j]);
         y[i] = std::max(log_amp_[i], floor_);
-        // A partial counts where its neighbourhood stands 12 dB above the floor; below, its own
-        // amplitude says nothing, so the comb model is held at the floor there.
-        weight[i] = env > floor_ + std::log(4.0) ? 1.0 : 0.0;
+        // A partial counts where its neighbourhood stands 17 dB above the floor; below, its own
+        // amplitude says nothing, so the comb model is held at the floor there. (The floor is the
+        // valleys' least power: noise's largest within a partial's place stands about 11 dB above
+        // it, the largest of five such about 17 dB.)
+        weight[i] = env > floor_ + std::log(7.0) ? 1.0 : 0.0;
         eps[i] = std::clamp(std::exp(floor_ - env), 1e-4, 1.0);
     }
     // Only the partials 20 dB above the floor: weaker ones are pulled by noise and leakage.
