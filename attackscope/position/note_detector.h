@@ -25,8 +25,8 @@ namespace dsp {
 // do not count again (their e stays within twice its recent largest), while a release 5 dB
 // above a held finger's push or a ringing string does.
 // A candidate is not yet a note: whether a string then vibrates freely is for the estimate,
-// which also takes a rise in the lowest band alone, while a note is measured or confirmed, for
-// that note's own (a release is sharp: it rises at 1 or 4 kHz too).
+// which also takes a rise in the lowest band alone, while a note that rose at 1 or 4 kHz is
+// measured or confirmed, for that note's own (a release is at least as sharp as a push).
 // No allocation; a few operations per sample; usable on the audio thread.
 class note_detector {
   public:

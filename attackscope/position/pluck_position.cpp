@@ -50,12 +50,16 @@ void pluck_tracker::push(const float *in, int n) {
         // Huge values would leave the detector's energy infinite; they are no pluck.
         if (!detector_.feed(std::clamp(static_cast<double>(v), -1e6, 1e6), i))
             return;
-        // A rise in the lowest band alone, while a note is measured or confirmed, is that note
-        // swelling (a low string's own periodic edges growing); a release is sharp.
-        const bool swell = !detector_.sharp() && note_start_ >= 0 && i < note_start_ + confirm_ &&
-                           (stage_ != stage::idle || pending_);
-        if (!swell)
+        // A rise in the lowest band alone, while a note that rose sharply is measured or
+        // confirmed, is that note swelling (a low string's own periodic edges growing): a release
+        // is at least as sharp as what came before it.
+        const bool sharp = detector_.sharp();
+        const bool swell = !sharp && note_sharp_ && note_start_ >= 0 &&
+                           i < note_start_ + confirm_ && (stage_ != stage::idle || pending_);
+        if (!swell) {
             candidate_ = i;
+            candidate_sharp_ = sharp;
+        }
     });
 }
 
@@ -79,6 +83,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         release_.begin(candidate_);
         stage_ = stage::release;
         note_start_ = candidate_;
+        note_sharp_ = candidate_sharp_;
         candidate_ = -1;
     }
     if (pending_ && history_.total() >= waiting_.release_sample + confirm_) {

@@ -134,6 +134,7 @@ class pluck_tracker {
     note_detector detector_;
     int64_t candidate_ = -1;  // the latest candidate release not yet taken up, or -1
     int64_t note_start_ = -1; // the candidate the note now measured or confirmed began with
+    bool candidate_sharp_ = false, note_sharp_ = false; // they rose at 1 or 4 kHz
     release_search release_;
     rough_period period_;
     spectrum spectrum_; // the partials' amplitudes
