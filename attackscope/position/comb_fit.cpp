@@ -202,6 +202,25 @@ int64_t comb_fit::step(int64_t budget) {
                 next_stage();
             break;
         }
+        case stage::simpler: {
+            // Each comb of the pair alone. A second comb is one more parameter: it is kept only
+            // where it lowers n ln(rss) by more than ln(n), n the harmonics used (an extra comb
+            // always fits a little; without this one near the middle was found beside the
+            // pluck's on strings heard at the bridge, and was reported as the pluck).
+            single_rss_[cursor_] = trial(cursor_ == 0 ? best_beta_ : best_gamma_, none);
+            if (++cursor_ < 2)
+                break;
+            const int c = single_rss_[1] < single_rss_[0] ? 1 : 0;
+            const double n = used_;
+            if (single_rss_[c] * std::exp(-std::log(n) / n) <= best_rss_) {
+                if (c == 1)
+                    best_beta_ = best_gamma_;
+                best_gamma_ = none;
+                best_rss_ = single_rss_[c];
+            }
+            finish();
+            break;
+        }
         case stage::done:
             break;
         }
@@ -280,6 +299,14 @@ void comb_fit::next_stage() {
     cursor_ = 0;
     if (refine_round_ <= 3)
         return;
+    if (best_gamma_ > 0.0 && !(known_gamma_ > 0.0)) {
+        stage_ = stage::simpler;
+        return;
+    }
+    finish();
+}
+
+void comb_fit::finish() {
     stage_ = stage::done;
     const double g = best_gamma_ > 0.0 ? best_gamma_ : 0.0;
     beta_ = std::fmax(best_beta_, g);

@@ -46,9 +46,10 @@ class comb_fit {
     int used() const { return used_; }
 
   private:
-    enum class stage { coarse, pickup, refine, done };
+    enum class stage { coarse, pickup, refine, simpler, done };
     double trial(double beta, double gamma) const; // weighted residual sum of squares
     void next_stage();
+    void finish(); // the result from the best trial
 
     int count_ = 0;
     double known_gamma_ = 0.0; // 0: none
@@ -65,6 +66,7 @@ class comb_fit {
     double cand_beta_[2] = {}, cand_gamma_[2] = {}, cand_rss_[2] = {};
     int refine_round_ = 0;
     double best_beta_ = 0.0, best_gamma_ = 0.0, best_rss_ = 0.0;
+    double single_rss_[2] = {};  // each comb of the best pair alone
     double round_rss_[100] = {}; // the longest round is the coarse grid
     double beta_ = 0.0, gamma_ = 0.0, residual_ = 0.0, margin_ = 1.0;
     int used_ = 0;
