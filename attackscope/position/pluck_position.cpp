@@ -12,6 +12,7 @@ void pluck_tracker::prepare(double sr, int max_block) {
     sr_ = std::isfinite(sr) ? std::clamp(sr, 4000.0, 768000.0) : 44100.0;
     max_block_ = std::clamp(max_block, 1, 65536);
     detector_.prepare(sr_);
+    watch_.prepare(sr_);
     // A finger may hold the string for 150 ms after its push, which can set the string ringing
     // in the modes that have a node under it: an estimate is given only when no stronger edge
     // followed within that time.
@@ -38,6 +39,9 @@ void pluck_tracker::reset() {
     detector_.reset();
     candidate_ = -1;
     note_start_ = -1;
+    restart_at_ = -1;
+    restarted_ = restarting_ = false;
+    watch_.stop();
     pending_ = false;
     stage_ = stage::idle;
     release_.reset();
@@ -47,6 +51,8 @@ void pluck_tracker::push(const float *in, int n) {
     if (history_.empty() || !in || n <= 0)
         return;
     history_.push(in, n, [this](float v, int64_t i) {
+        if (watch_.lag() > 0)
+            watch_.feed(v, history_.sample(i - watch_.lag()));
         // Huge values would leave the detector's energy infinite; they are no pluck.
         if (!detector_.feed(std::clamp(static_cast<double>(v), -1e6, 1e6), i))
             return;
@@ -68,26 +74,36 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     if (n <= 0)
         return false;
     if (candidate_ >= 0) {
+        const bool again = candidate_ == restart_at_; // the same note, measured after its push
         if (pending_ && candidate_ < waiting_.release_sample + confirm_)
             pending_ = false; // that note was the finger's push
+        if (!again && restarting_ && !pending_) {
+            // A new note cuts short the note measured again: its first estimate stands.
+            waiting_ = fallback_;
+            pending_ = true;
+        }
         // A note with a period whose analysis outlasts its confirmation (a low string at large
         // blocks) was a note: cut short by the next, it still gets its row, unmeasured.
         const bool measuring = stage_ == stage::before || stage_ == stage::spectrum ||
                                stage_ == stage::fine || stage_ == stage::partials ||
-                               stage_ == stage::check || stage_ == stage::prepare_fit ||
-                               stage_ == stage::fit;
-        if (measuring && !pending_ && candidate_ >= release_.release() + confirm_) {
+                               stage_ == stage::watch || stage_ == stage::check ||
+                               stage_ == stage::prepare_fit || stage_ == stage::fit;
+        if (measuring && !pending_ && !again && candidate_ >= release_.release() + confirm_) {
             waiting_ = {0.0, sr_ / period_samples_, 0.0, 0.0, release_.release()};
             pending_ = true;
         }
         release_.begin(candidate_);
         stage_ = stage::release;
+        if (!again)
+            restarting_ = restarted_ = false;
         note_start_ = candidate_;
         note_sharp_ = candidate_sharp_;
         candidate_ = -1;
     }
     if (pending_ && history_.total() >= waiting_.release_sample + confirm_) {
         pending_ = false;
+        if (measure_again(waiting_))
+            return false;
         out = waiting_;
         return true;
     }
@@ -159,16 +175,24 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             break;
         case stage::partials:
             s = partials_.step(spectrum_, fine_, budget);
-            if (s.state == stage_state::done) {
-                // Measured again at most twice, and never from the first series again: a
-                // series taken from the strongest peaks may still be a multiple of the note's.
-                if (remeasured_ >= most_remeasures) {
-                    stage_ = stage::prepare_fit;
-                } else {
-                    check_.begin(partials_.f0(), partials_.inharmonicity(), partials_.count(),
-                                 have_before_ ? &before_ : nullptr);
-                    stage_ = stage::check;
-                }
+            if (s.state == stage_state::done)
+                stage_ = stage::watch;
+            break;
+        case stage::watch:
+            // Indivisible, as the fit's preparation.
+            if (budget < watch_units && budget < whole) {
+                s.state = stage_state::waiting;
+                break;
+            }
+            s.units = watch_from_here();
+            // Measured again at most twice, and never from the first series again: a series
+            // taken from the strongest peaks may still be a multiple of the note's.
+            if (remeasured_ >= most_remeasures) {
+                stage_ = stage::prepare_fit;
+            } else {
+                check_.begin(partials_.f0(), partials_.inharmonicity(), partials_.count(),
+                             have_before_ ? &before_ : nullptr);
+                stage_ = stage::check;
             }
             break;
         case stage::check:
@@ -224,14 +248,67 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         budget -= std::max<int64_t>(s.units, 0);
         last_units_ += std::max<int64_t>(s.units, 0);
     }
-    if (!concluded)
+    if (!concluded) {
+        if (restarting_ && stage_ == stage::idle && candidate_ < 0) {
+            // Measured again, no note was found: the first estimate stands.
+            restarting_ = false;
+            out = fallback_;
+            return true;
+        }
         return false;
+    }
+    if (restarting_) {
+        // The release stays where it was placed: the one the string was let go at made no edge.
+        if (result.position > 0.0)
+            result.release_sample = fallback_.release_sample;
+        else
+            result = fallback_;
+    }
+    restarting_ = false;
     if (result.release_sample >= 0 && history_.total() < result.release_sample + confirm_) {
         waiting_ = result;
         pending_ = true;
         return false;
     }
+    if (measure_again(result))
+        return false;
     out = result;
+    return true;
+}
+
+int64_t pluck_tracker::watch_from_here() {
+    // The series' period, and how well the input repeated at it where the note was measured:
+    // over the first 30 ms of the analysis (or less, as far as the input reaches).
+    const double f = partials_.f0();
+    measured_correlation_ = 0.0;
+    if (!(f > 0.0)) {
+        watch_.stop();
+        return 0;
+    }
+    const int lag = static_cast<int>(std::lround(sr_ / f));
+    watch_.begin(lag);
+    const int64_t to = std::min(history_.total(),
+                                start_ + static_cast<int64_t>(pitch_watch::remember_seconds * sr_));
+    if (!history_.holds(start_ - lag) || to <= start_)
+        return 1;
+    // Every stride-th sample: at most watch_units of them, whatever the rate.
+    const int64_t stride = std::max<int64_t>(1, (to - start_ + watch_units - 1) / watch_units);
+    measured_correlation_ = pitch_watch::correlation_over(history_, start_, to, lag, stride);
+    return (to - start_) / stride + 1;
+}
+
+bool pluck_tracker::measure_again(const pluck_estimate &e) {
+    // The input no longer repeats at the note's period: the note measured was the string held
+    // by the finger, and it has been let go since, without a rise the detector heard. The note
+    // is measured once more from now, and this estimate stands if nothing better comes.
+    if (restarted_ || !(e.position > 0.0) || !watch_.ready() ||
+        !(measured_correlation_ >= free_correlation) || !(watch_.correlation() < held_correlation))
+        return false;
+    restarted_ = restarting_ = true;
+    fallback_ = e;
+    restart_at_ = candidate_ = history_.total();
+    candidate_sharp_ = true;
+    watch_.stop();
     return true;
 }
 

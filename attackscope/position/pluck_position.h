@@ -10,6 +10,7 @@
 #include "position/note_detector.h"
 #include "position/partial_series.h"
 #include "position/pitch_check.h"
+#include "position/pitch_watch.h"
 #include "position/pluck_estimate.h"
 #include "position/release_search.h"
 #include "position/rough_period.h"
@@ -118,11 +119,17 @@ class pluck_tracker {
         spectrum,
         fine,
         partials,
+        watch,
         check,
         prepare_fit,
         fit
     };
     bool gathering() const { return stage_ == stage::release && release_.gathering(); }
+    // Whether `e` was measured on a string still held (the input has since left its period);
+    // if so, the note is measured again from now and `e` kept in reserve.
+    bool measure_again(const pluck_estimate &e);
+    // Starts the watch on the series just found; the units spent.
+    int64_t watch_from_here();
 
     double sr_ = 0.0;
     int max_block_ = 0;
@@ -132,8 +139,22 @@ class pluck_tracker {
 
     input_history history_;
     note_detector detector_;
-    int64_t candidate_ = -1;  // the latest candidate release not yet taken up, or -1
-    int64_t note_start_ = -1; // the candidate the note now measured or confirmed began with
+    pitch_watch watch_; // the note's period still in the input
+    // A free string correlates with itself a period back above 0.6 on 99% of the modelled notes
+    // (stiff, damped, in noise, under another string); a held one let go has left its period.
+    // It must have stood high where the note was measured: a high note over a louder ringing
+    // one never does, the ringing note's period filling the input.
+    static constexpr double free_correlation = 0.5, held_correlation = 0.15;
+    // The correlation where the note was measured: a sample a unit (three products and sums),
+    // at most this many samples.
+    static constexpr int64_t watch_units = 1000;
+    double measured_correlation_ = 0.0;
+    bool restarted_ = false;    // the note was measured again once already
+    bool restarting_ = false;   // the analysis running measures it again
+    int64_t restart_at_ = -1;   // the candidate of that analysis
+    pluck_estimate fallback_{}; // the note's first estimate
+    int64_t candidate_ = -1;    // the latest candidate release not yet taken up, or -1
+    int64_t note_start_ = -1;   // the candidate the note now measured or confirmed began with
     bool candidate_sharp_ = false, note_sharp_ = false; // they rose at 1 or 4 kHz
     release_search release_;
     rough_period period_;
