@@ -9,8 +9,8 @@ namespace dsp {
 namespace {
 // Fitted on the modelled strings of seed 2 (position_model_eval --seed 2 --notes), held out on
 // seed 1.
-constexpr double fitted_intercept = -2.650, fitted_margin = 1.279, fitted_residual = -2.429,
-                 fitted_used = 1.610, fitted_f0 = -0.622;
+constexpr double fitted_intercept = -7.679, fitted_margin = 1.530, fitted_residual = -2.996,
+                 fitted_used = 3.272, fitted_f0 = 0.644;
 // A string's partials lie within 0.01 f0 of its series and its rough period's aperiodicity
 // below 0.3, even in noise at -45 dBFS or under another string ringing: there the factors for
 // what is no string leave the confidence alone.
@@ -25,7 +25,8 @@ pluck_estimate judge(const comb_fit &fit, const note_measures &m) {
     };
     // The chance of an error beyond 0.02, by a logistic model fitted on modelled strings (see
     // bench/position/fit_confidence.py): a comb that stands out clearly, fits closely and
-    // rests on many harmonics is rarely wrong; a high note, with few partials, more often is.
+    // rests on many harmonics is rarely wrong; the pitch term weighs the harmonics' count for
+    // the note's range (a high note has few however well it is measured).
     const double z = fitted_intercept + fitted_margin * std::log(std::max(fit.margin(), 1.0)) +
                      fitted_residual * fit.residual() +
                      fitted_used * std::log(std::max(fit.used(), 1)) +

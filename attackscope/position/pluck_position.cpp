@@ -80,6 +80,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         if (!again && restarting_ && !pending_) {
             // A new note cuts short the note measured again: its first estimate stands.
             waiting_ = fallback_;
+            waiting_details_ = fallback_details_;
             pending_ = true;
         }
         // A note with a period whose analysis outlasts its confirmation (a low string at large
@@ -90,6 +91,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                                stage_ == stage::prepare_fit || stage_ == stage::fit;
         if (measuring && !pending_ && !again && candidate_ >= release_.release() + confirm_) {
             waiting_ = {0.0, sr_ / period_samples_, 0.0, 0.0, release_.release()};
+            waiting_details_ = live_details();
             pending_ = true;
         }
         release_.begin(candidate_);
@@ -102,9 +104,10 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     }
     if (pending_ && history_.total() >= waiting_.release_sample + confirm_) {
         pending_ = false;
-        if (measure_again(waiting_))
+        if (measure_again(waiting_, waiting_details_))
             return false;
         out = waiting_;
+        details_ = waiting_details_;
         return true;
     }
     if (stage_ == stage::idle)
@@ -253,26 +256,32 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             // Measured again, no note was found: the first estimate stands.
             restarting_ = false;
             out = fallback_;
+            details_ = fallback_details_;
             return true;
         }
         return false;
     }
+    pluck_details d = live_details();
     if (restarting_) {
         // The release stays where it was placed: the one the string was let go at made no edge.
-        if (result.position > 0.0)
+        if (result.position > 0.0) {
             result.release_sample = fallback_.release_sample;
-        else
+        } else {
             result = fallback_;
+            d = fallback_details_;
+        }
     }
     restarting_ = false;
     if (result.release_sample >= 0 && history_.total() < result.release_sample + confirm_) {
         waiting_ = result;
+        waiting_details_ = d;
         pending_ = true;
         return false;
     }
-    if (measure_again(result))
+    if (measure_again(result, d))
         return false;
     out = result;
+    details_ = d;
     return true;
 }
 
@@ -297,7 +306,7 @@ int64_t pluck_tracker::watch_from_here() {
     return (to - start_) / stride + 1;
 }
 
-bool pluck_tracker::measure_again(const pluck_estimate &e) {
+bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &d) {
     // The input no longer repeats at the note's period: the note measured was the string held
     // by the finger, and it has been let go since, without a rise the detector heard. The note
     // is measured once more from now, and this estimate stands if nothing better comes.
@@ -306,6 +315,7 @@ bool pluck_tracker::measure_again(const pluck_estimate &e) {
         return false;
     restarted_ = restarting_ = true;
     fallback_ = e;
+    fallback_details_ = d;
     restart_at_ = candidate_ = history_.total();
     candidate_sharp_ = true;
     watch_.stop();

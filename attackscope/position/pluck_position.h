@@ -98,7 +98,11 @@ class pluck_tracker {
     // Work units the last advance() spent (the release search's count a sample each).
     int64_t last_units() const { return last_units_; }
     double sample_rate() const { return sr_; }
-    pluck_details details() const {
+    // Of the estimate advance() last gave (a note measured again may give its first).
+    pluck_details details() const { return details_; }
+
+  private:
+    pluck_details live_details() const {
         return {fit_.pickup(),
                 fit_.residual(),
                 partials_.spread(),
@@ -109,8 +113,6 @@ class pluck_tracker {
                 partials_.count(),
                 spectrum_.window()};
     }
-
-  private:
     enum class stage {
         idle,
         release,
@@ -127,7 +129,7 @@ class pluck_tracker {
     bool gathering() const { return stage_ == stage::release && release_.gathering(); }
     // Whether `e` was measured on a string still held (the input has since left its period);
     // if so, the note is measured again from now and `e` kept in reserve.
-    bool measure_again(const pluck_estimate &e);
+    bool measure_again(const pluck_estimate &e, const pluck_details &d);
     // Starts the watch on the series just found; the units spent.
     int64_t watch_from_here();
 
@@ -153,8 +155,9 @@ class pluck_tracker {
     bool restarting_ = false;   // the analysis running measures it again
     int64_t restart_at_ = -1;   // the candidate of that analysis
     pluck_estimate fallback_{}; // the note's first estimate
-    int64_t candidate_ = -1;    // the latest candidate release not yet taken up, or -1
-    int64_t note_start_ = -1;   // the candidate the note now measured or confirmed began with
+    pluck_details fallback_details_{}, waiting_details_{}, details_{};
+    int64_t candidate_ = -1;  // the latest candidate release not yet taken up, or -1
+    int64_t note_start_ = -1; // the candidate the note now measured or confirmed began with
     bool candidate_sharp_ = false, note_sharp_ = false; // they rose at 1 or 4 kHz
     release_search release_;
     rough_period period_;
