@@ -310,6 +310,10 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
     // The input no longer repeats at the note's period: the note measured was the string held
     // by the finger, and it has been let go since, without a rise the detector heard. The note
     // is measured once more from now, and this estimate stands if nothing better comes.
+    // Only while no other note has begun: its samples would be in the watch, and its analysis
+    // in the way.
+    if (stage_ != stage::idle || candidate_ >= 0)
+        return false;
     if (restarted_ || !(e.position > 0.0) || !watch_.ready() ||
         !(measured_correlation_ >= free_correlation) || !(watch_.correlation() < held_correlation))
         return false;
