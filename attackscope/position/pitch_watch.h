@@ -16,17 +16,20 @@ namespace dsp {
 class pitch_watch {
   public:
     void prepare(double sr) {
-        forget_ = std::exp(-1.0 / (remember_seconds * (sr > 0.0 ? sr : 44100.0)));
-        least_fed_ = static_cast<int64_t>(std::ceil(remember_seconds * (sr > 0.0 ? sr : 44100.0)));
+        const double memory = remember_seconds * (sr > 0.0 ? sr : 44100.0);
+        forget_ = std::exp(-1.0 / memory);
+        least_fed_ = static_cast<int64_t>(std::ceil(memory));
         stop();
     }
-    // Watches lag `lag` (samples) from now on, forgetting what was fed before.
-    void begin(int lag) {
+    // Watches lag `lag` (samples) from now on, forgetting what was fed before; `measured` is
+    // the correlation at that lag where the note was measured (correlation_over()).
+    void begin(int lag, double measured) {
         lag_ = lag > 0 ? lag : 0;
+        measured_ = measured;
         sxy_ = sxx_ = syy_ = 0.0;
         fed_ = 0;
     }
-    void stop() { begin(0); }
+    void stop() { begin(0, 0.0); }
     int lag() const { return lag_; }
     // One sample and the one `lag()` before it.
     void feed(double x, double lagged) {
@@ -40,6 +43,14 @@ class pitch_watch {
     double correlation() const {
         const double d = std::sqrt(sxx_ * syy_);
         return d > 0.0 && std::isfinite(d) ? sxy_ / d : 1.0;
+    }
+    // Whether the input has left the period: it repeated at it where the note was measured and
+    // no longer does. A free string correlates with itself a period back above 0.6 on 99% of
+    // the modelled notes (stiff, damped, in noise, under another string); a held one let go
+    // falls to -0.6..0.1. It must have stood high where the note was measured: a high note over
+    // a louder ringing one never does, the ringing note's period filling the input.
+    bool left() const {
+        return ready() && measured_ >= free_correlation && correlation() < held_correlation;
     }
     // The same correlation over every stride-th stored sample of [from, to) (and those `lag`
     // before them): three products a sample.
@@ -59,9 +70,11 @@ class pitch_watch {
     static constexpr double remember_seconds = 0.03;
 
   private:
+    static constexpr double free_correlation = 0.5, held_correlation = 0.15;
     double forget_ = 0.0;
     int64_t least_fed_ = 0;
     int lag_ = 0;
+    double measured_ = 0.0;
     double sxy_ = 0.0, sxx_ = 0.0, syy_ = 0.0;
     int64_t fed_ = 0;
 };

@@ -289,20 +289,20 @@ int64_t pluck_tracker::watch_from_here() {
     // The series' period, and how well the input repeated at it where the note was measured:
     // over the first 30 ms of the analysis (or less, as far as the input reaches).
     const double f = partials_.f0();
-    measured_correlation_ = 0.0;
     if (!(f > 0.0)) {
         watch_.stop();
         return 0;
     }
     const int lag = static_cast<int>(std::lround(sr_ / f));
-    watch_.begin(lag);
     const int64_t to = std::min(history_.total(),
                                 start_ + static_cast<int64_t>(pitch_watch::remember_seconds * sr_));
-    if (!history_.holds(start_ - lag) || to <= start_)
+    if (!history_.holds(start_ - lag) || to <= start_) {
+        watch_.begin(lag, 0.0);
         return 1;
+    }
     // Every stride-th sample: at most watch_units of them, whatever the rate.
     const int64_t stride = std::max<int64_t>(1, (to - start_ + watch_units - 1) / watch_units);
-    measured_correlation_ = pitch_watch::correlation_over(history_, start_, to, lag, stride);
+    watch_.begin(lag, pitch_watch::correlation_over(history_, start_, to, lag, stride));
     return (to - start_) / stride + 1;
 }
 
@@ -314,8 +314,7 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
     // in the way.
     if (stage_ != stage::idle || candidate_ >= 0)
         return false;
-    if (restarted_ || !(e.position > 0.0) || !watch_.ready() ||
-        !(measured_correlation_ >= free_correlation) || !(watch_.correlation() < held_correlation))
+    if (restarted_ || !(e.position > 0.0) || !watch_.left())
         return false;
     restarted_ = restarting_ = true;
     fallback_ = e;

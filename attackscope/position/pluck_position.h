@@ -43,6 +43,9 @@ struct pluck_details {
 //   spectrum        a Hann window of four periods from the release, transformed, a longer
 //                   one for the partials' frequencies, and one of 46 ms up to the release;
 //   partial_series  the partials up the stretched series, f0 and B refitted as they are found;
+//   pitch_watch     whether the input goes on repeating at that series' period (a string held
+//                   ringing by the finger and let go without a rise leaves it): if not, the
+//                   note is measured once more when its estimate is due;
 //   pitch_check     whether that series is the note's own (and not a string that rang before
 //                   the release, seen in a window that ends there); if not, the note is
 //                   measured again, at most twice, from the one that is;
@@ -142,15 +145,9 @@ class pluck_tracker {
     input_history history_;
     note_detector detector_;
     pitch_watch watch_; // the note's period still in the input
-    // A free string correlates with itself a period back above 0.6 on 99% of the modelled notes
-    // (stiff, damped, in noise, under another string); a held one let go has left its period.
-    // It must have stood high where the note was measured: a high note over a louder ringing
-    // one never does, the ringing note's period filling the input.
-    static constexpr double free_correlation = 0.5, held_correlation = 0.15;
     // The correlation where the note was measured: a sample a unit (three products and sums),
     // at most this many samples.
     static constexpr int64_t watch_units = 1000;
-    double measured_correlation_ = 0.0;
     bool restarted_ = false;    // the note was measured again once already
     bool restarting_ = false;   // the analysis running measures it again
     int64_t restart_at_ = -1;   // the candidate of that analysis
