@@ -14,7 +14,8 @@ namespace dsp {
 // and its release time act as a low-pass whose logarithm falls as n^2 first); eps[n] is the floor
 // below which a measured amplitude says nothing (noise or leakage, relative to the envelope). The
 // fit minimises the weighted squared residual over (beta, gamma), with c0..c3 solved exactly for
-// each pair. gamma may also be "none" (no second comb; its near-end 1/n slope is then part of c1).
+// each pair. gamma may also be "none" (no second comb; its near-end 1/n slope is then part of c1),
+// and is so unless the pair lowers n*ln(rss) by more than ln(n), n the harmonics used.
 // The two combs are interchangeable: the result has beta >= gamma.
 // start() and step() allocate nothing and may run on the audio thread.
 class comb_fit {
