@@ -19,6 +19,7 @@ constexpr double pickup_step = 0.01;
 constexpr int known_count = 21;
 constexpr double known_step = 0.001;
 constexpr double margin_distance = 0.03; // beyond the fit's usual error on a real string
+constexpr int bend_harmonics = 12;       // the envelope bends only over this many at least
 
 // ln(x) for finite x > 0 to about 1e-7, without a library call: the fit takes one per
 // harmonic and trial. Anything else gives a large negative value rather than NaN.
@@ -104,11 +105,14 @@ void comb_fit::start(const double *y, const double *weight, const double *eps, i
         g[r][r] += 1e-9 * (weight_sum_ + 1.0) * (1.0 + g[r][r]);
     // The curvature term pays a hundredth of its own weighted square: cheap enough to take up
     // the smooth fall of a wide finger, a slow release or a low-pass, too dear to follow a few
-    // high partials (free, it drew the keys of one recording to different places).
-    g[3][3] *= 1.01;
+    // high partials (free, it drew the keys of one recording to different places). Over fewer
+    // than a dozen harmonics it is all but barred: there a bend follows the comb's own hump
+    // between the end and its first notch as well as the comb does, and took a high note's
+    // pluck (or, beside it, a second comb) for one.
     int used = 0;
     for (int i = 0; i < count_; i++)
         used += w_[i] > 0.0;
+    g[3][3] *= used < bend_harmonics ? 1e4 : 1.01;
     used_ = used;
     margin_ = 1.0;
     solvable_ = used >= 5 && invert(g, inverse_);

@@ -11,13 +11,14 @@ namespace dsp {
 //   y[n] = c0 + c1*ln(n) + c2*n + c3*n^2 + ln(|sin(n*pi*beta) * sin(n*pi*gamma)| + eps[n])
 // c0 the level, c1 the spectral tilt (velocity, displacement, and the 1/n of a point near an
 // end), c2 the faster decay of high modes, c3 the bend of a smooth roll-off (a finger's width
-// and its release time act as a low-pass whose logarithm falls as n^2 first); eps[n] is the floor
-// below which a measured amplitude says nothing (noise or leakage, relative to the envelope). The
-// fit minimises the weighted squared residual over (beta, gamma), with c0..c3 solved exactly for
-// each pair. gamma may also be "none" (no second comb; its near-end 1/n slope is then part of c1),
-// and is so unless the pair lowers n*ln(rss) by more than ln(n), n the harmonics used.
-// The two combs are interchangeable: the result has beta >= gamma.
-// start() and step() allocate nothing and may run on the audio thread.
+// and its release time act as a low-pass whose logarithm falls as n^2 first; charged, and over
+// fewer than 12 harmonics all but barred, where it would follow the comb's hump); eps[n] is the
+// floor below which a measured amplitude says nothing (noise or leakage, relative to the envelope).
+// The fit minimises the weighted squared residual over (beta, gamma), with c0..c3 solved exactly
+// for each pair. gamma may also be "none" (no second comb; its near-end 1/n slope is then part of
+// c1), and is so unless the pair lowers n*ln(rss) by more than ln(n), n the harmonics used. The two
+// combs are interchangeable: the result has beta >= gamma. start() and step() allocate nothing and
+// may run on the audio thread.
 class comb_fit {
   public:
     static constexpr int max_harmonics = 48;
