@@ -24,6 +24,9 @@ namespace dsp {
 // the first of a rise; so a string's own periodic edges (up to 25 ms apart) or a burst's noise
 // do not count again (their e stays within twice its recent largest), while a release 5 dB
 // above a held finger's push or a ringing string does.
+// A faint candidate is the first of a rise of 2.5 times (4 dB) in any band: a low note under a
+// louder ringing one may add no more than that, in every band; the tracker takes one only while
+// it has no note in hand (within a note a faint rise is the note's own swelling or beating).
 // A candidate is not yet a note: whether a string then vibrates freely is for the estimate,
 // which also takes a rise in the lowest band alone, while a note that rose at 1 or 4 kHz is
 // measured or confirmed, for that note's own (a release is at least as sharp as a push).
@@ -33,22 +36,35 @@ class note_detector {
     // Allocates (off the audio thread).
     void prepare(double sr);
     void reset();
-    // Feeds one sample at stream index `index`; true when it is a candidate. Inline: it runs for
-    // every input sample, in every block.
-    bool feed(double x, int64_t index) {
-        const bool sharp = high_.above(x) | low_.above(x); // all bands see every sample
-        const bool above = deep_.above(x) | sharp;
-        const bool candidate = above && !rising_ && index >= warm_;
-        if (candidate)
-            sharp_ = sharp;
-        rising_ = above;
-        return candidate;
+    enum class rise { none, faint, clear };
+    // Feeds one sample at stream index `index`; whether a candidate begins there. One rise can
+    // give a faint candidate and, a little later, a clear one. Inline: it runs for every input
+    // sample, in every block.
+    rise feed(double x, int64_t index) {
+        high_.feed(x); // all bands see every sample
+        low_.feed(x);
+        deep_.feed(x);
+        const bool clear = high_.clear | low_.clear | deep_.clear;
+        const bool faint = high_.faint | low_.faint | deep_.faint;
+        const bool warm = index >= warm_;
+        rise found = rise::none;
+        if (clear && !rising_ && warm) {
+            found = rise::clear;
+            sharp_ = high_.clear | low_.clear;
+        } else if (faint && !faint_rising_ && warm) {
+            found = rise::faint;
+            sharp_ = high_.faint | low_.faint;
+        }
+        rising_ = clear;
+        faint_rising_ = faint;
+        return found;
     }
     // Whether the latest candidate rose in the 4 kHz or 1 kHz band, not in the lowest alone.
     bool sharp() const { return sharp_; }
 
   private:
-    static constexpr double rise = 3.0;           // 5 dB above anything recent
+    static constexpr double clear_rise = 3.0;     // 5 dB above anything recent
+    static constexpr double faint_rise = 2.5;     // 4 dB
     static constexpr double floor_energy = 1e-10; // (-100 dBFS)^2: below it, silence
     static constexpr int max_lag = 256;           // the differences' spacing stays below this
 
@@ -57,12 +73,13 @@ class note_detector {
         int lag = 1, at = 0;
         double smooth = 0.0, decay = 0.0; // per sample
         double energy = 0.0, level = 0.0;
-        std::vector<double> past; // level over the last 4 ms, a ring
+        bool clear = false, faint = false; // energy rose above the level 4 ms before
+        std::vector<double> past;          // level over the last 4 ms, a ring
         size_t past_at = 0;
 
         void prepare(double sr, double spacing_seconds);
         void reset();
-        bool above(double x) {
+        void feed(double x) {
             // at stays in [0, lag], lag < max_lag: a ring of lag + 1 samples.
             const int oldest = at == lag ? 0 : at + 1;
             const double d = x - history[oldest];
@@ -70,17 +87,20 @@ class note_detector {
             at = oldest;
             energy += smooth * (d * d - energy);
             if (past.empty())
-                return false;
+                return;
             // The oldest entry of the ring: the level 4 ms ago (past_at < size).
             const double reference = past[past_at];
             level = std::max(energy, level * decay);
             past[past_at] = level;
             past_at = past_at + 1 == past.size() ? 0 : past_at + 1;
-            return energy > floor_energy && energy > rise * reference;
+            const bool heard = energy > floor_energy;
+            clear = heard && energy > clear_rise * reference;
+            faint = heard && energy > faint_rise * reference;
         }
     };
     band high_, low_, deep_;
-    bool rising_ = false; // a candidate fired and no band has yet fallen below its reference
+    bool rising_ = false;       // a candidate fired and no band has yet fallen below its reference
+    bool faint_rising_ = false; // likewise, faintly
     bool sharp_ = false;
     int64_t warm_ = 0; // no candidate before this index: the differences have no history yet
 };

@@ -54,7 +54,13 @@ void pluck_tracker::push(const float *in, int n) {
         if (watch_.lag() > 0)
             watch_.feed(v, history_.sample(i - watch_.lag()));
         // Huge values would leave the detector's energy infinite; they are no pluck.
-        if (!detector_.feed(std::clamp(static_cast<double>(v), -1e6, 1e6), i))
+        const auto found = detector_.feed(std::clamp(static_cast<double>(v), -1e6, 1e6), i);
+        if (found == note_detector::rise::none)
+            return;
+        // A faint rise begins a note only while none is in hand: within one it is that note's
+        // own swelling or beating, and would cut it short.
+        if (found == note_detector::rise::faint &&
+            (stage_ != stage::idle || pending_ || candidate_ >= 0))
             return;
         // A rise in the lowest band alone, while a note that rose sharply is measured or
         // confirmed, is that note swelling (a low string's own periodic edges growing): a release

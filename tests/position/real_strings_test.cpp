@@ -171,6 +171,26 @@ TEST(RealStrings, ANoteUnderARingingStringGetsItsOwnEstimate) {
     }
 }
 
+TEST(RealStrings, ALowNoteUnderALouderRingingOneIsFound) {
+    // A low note released at a tenth of the level of a ringing one above it: its release adds
+    // less than 5 dB in every band, the ringing note filling them all.
+    for (const double f0 : {98.0, 110.0}) {
+        signals::modelled_stream s;
+        const auto a = guitar(2.38 * f0, 0.21, 44100), b = guitar(f0, 0.33, 44100);
+        const auto na = signals::render_model(a, 0), nb = signals::render_model(b, 0);
+        signals::add_note(s, a, na, 2000, 0.5);
+        signals::add_note(s, b, nb, 2000 + na.release + 20000 - nb.release, 0.12);
+        for (int block : {64, 2048}) {
+            const auto got = run(s.samples, block, 44100);
+            ASSERT_EQ(got.size(), 2u) << f0 << " " << block;
+            EXPECT_NEAR(got[1].position, s.notes[1].position, 0.02) << f0 << " " << block;
+            EXPECT_NEAR(got[1].f0, s.notes[1].f0, 0.03 * f0);
+            EXPECT_NEAR(static_cast<double>(got[1].release_sample), s.notes[1].release,
+                        0.004 * 44100);
+        }
+    }
+}
+
 TEST(RealStrings, AKnownPickupTakesTheOtherComb) {
     // A pickup farther from the end than the pluck: the comb pair is that of a pluck at the
     // pickup's place heard at the pluck's.
