@@ -79,7 +79,11 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     last_units_ = 0;
     if (n <= 0)
         return false;
-    if (candidate_ >= 0) {
+    // A note whose partials are measured and only the fit is left finishes before a new note
+    // past its confirmation is taken up: the fit needs no history, and its work is bounded (at
+    // most about 40 ms of the budget), well within what the history keeps of the new release.
+    const bool fitting = stage_ == stage::prepare_fit || stage_ == stage::fit;
+    if (candidate_ >= 0 && !(fitting && candidate_ >= release_.release() + confirm_)) {
         const bool again = candidate_ == restart_at_; // the same note, measured after its push
         if (pending_ && candidate_ < waiting_.release_sample + confirm_)
             pending_ = false; // that note was the finger's push

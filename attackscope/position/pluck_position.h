@@ -56,7 +56,7 @@ struct pluck_details {
 // noise. A stretch without a release edge or a clear period is no note and ends silently;
 // every other note ends with exactly one estimate, {0, f0, 0} (f0 possibly 0) when its partials
 // or comb cannot be measured, or when a later note cuts its analysis short after its
-// confirmation (the rough f0 then).
+// confirmation (the rough f0 then; a note whose comb fit alone is left finishes it first).
 //
 // Threads: prepare() and reset() allocate or clear and belong off the audio thread (at the chain
 // build). push() and advance() allocate nothing, take no lock, do no I/O, and do work
