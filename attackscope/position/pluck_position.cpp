@@ -59,15 +59,14 @@ void pluck_tracker::push(const float *in, int n) {
             return;
         // A faint rise begins a note only while none is in hand: within one it is that note's
         // own swelling or beating, and would cut it short.
-        if (found == note_detector::rise::faint &&
-            (stage_ != stage::idle || pending_ || candidate_ >= 0))
+        if (found == note_detector::rise::faint && (busy() || candidate_ >= 0))
             return;
         // A rise in the lowest band alone, while a note that rose sharply is measured or
         // confirmed, is that note swelling (a low string's own periodic edges growing): a release
         // is at least as sharp as what came before it.
         const bool sharp = detector_.sharp();
-        const bool swell = !sharp && note_sharp_ && note_start_ >= 0 &&
-                           i < note_start_ + confirm_ && (stage_ != stage::idle || pending_);
+        const bool swell =
+            !sharp && note_sharp_ && note_start_ >= 0 && i < note_start_ + confirm_ && busy();
         if (!swell) {
             candidate_ = i;
             candidate_sharp_ = sharp;
@@ -94,11 +93,11 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             pending_ = true;
         }
         // A note with a period whose analysis outlasts its confirmation (a low string at large
-        // blocks) was a note: cut short by the next, it still gets its row, unmeasured.
+        // blocks) was a note: cut short by the next, it still gets its row, unmeasured (a note
+        // in its fit finishes it first, above).
         const bool measuring = stage_ == stage::before || stage_ == stage::spectrum ||
                                stage_ == stage::fine || stage_ == stage::partials ||
-                               stage_ == stage::watch || stage_ == stage::check ||
-                               stage_ == stage::prepare_fit || stage_ == stage::fit;
+                               stage_ == stage::watch || stage_ == stage::check;
         if (measuring && !pending_ && !again && candidate_ >= release_.release() + confirm_) {
             waiting_ = {0.0, sr_ / period_samples_, 0.0, 0.0, release_.release()};
             waiting_details_ = live_details();
