@@ -10,8 +10,11 @@ namespace dsp {
 
 namespace {
 constexpr int most_fraction = 4, most_divisor = 4, places_looked_at = 12;
-constexpr double clear_ratio = 10.0;   // 10 dB
-constexpr double fraction_share = 0.6; // of the places between the found ones
+constexpr double clear_ratio = 10.0; // 10 dB
+// Half of the places between the found ones clear, and holding 0.5% of the power (-23 dB): a
+// string's odd partials are not all that weak against its even ones, while in a clean recording
+// the leakage between a high note's partials stands clear of its valleys too.
+constexpr double fraction_share = 0.5, least_power_share = 0.005;
 // Or fewer, when those places hold a share of the power no body or ringing string leaves there
 // (a high note's few partials, its odd ones weak).
 constexpr double held_share = 0.4, held_power_share = 0.05;
@@ -215,10 +218,11 @@ stage_step pitch_check::step(const spectrum &fine, int64_t budget) {
             const int m = cursor_ + 2;
             const double share =
                 clear_share(fine, f0_ / m, b_ / (m * m), m * partials_, m, places, units);
-            const bool held =
-                share >= fraction_share ||
-                (share >= held_share && off_share(fine, f0_ / m, b_ / (m * m), m, m * partials_,
-                                                  units) >= held_power_share);
+            const double power = share >= held_share ? off_share(fine, f0_ / m, b_ / (m * m), m,
+                                                                 m * partials_, units)
+                                                     : 0.0;
+            const bool held = (share >= fraction_share && power >= least_power_share) ||
+                              (share >= held_share && power >= held_power_share);
             if (places >= 3 && held && f0_ / m >= lowest_f0_)
                 corrected_ = f0_ / m; // the larger m that passes is the true one
             cursor_++;

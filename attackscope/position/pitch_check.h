@@ -14,8 +14,8 @@ namespace dsp {
 
 // A place k f sqrt(1 + B k^2) is clear when the largest power within 0.15 f of it stands 10 dB
 // above both valleys half-way to its neighbours. Candidates, in order:
-//   f / m for m = 2..4, judged on the places between the found ones alone (most of them clear,
-//   or many of them and holding a share of the power);
+//   f / m for m = 2..4, judged on the places between the found ones alone (half of them clear
+//   and holding a little of the power, or fewer holding more);
 //   f m for m = 2..8, when the found series' places off the multiples of m hold next to none of
 //   its power (a sub-harmonic followed from a body's resonance or a sympathetic string);
 //   when the found series rang as strongly before the release (a string still ringing), the

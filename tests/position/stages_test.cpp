@@ -181,31 +181,34 @@ TEST(Spectrum, PlacesADecayingPartialWhereverItFallsBetweenBins) {
 }
 
 // The check takes the note's own series: a half of a found f0 whose odd places hold partials
-// (all of them strong, or the first few alone), a high note's series where a low component was
-// followed, a third of the note followed from a sympathetic string's or a body's peaks on or
-// beside its places; a string's own series stands.
+// (all of them strong, the first few alone, or half of them weak), a high note's series where a
+// low component was followed, a third of the note followed from a sympathetic string's or a
+// body's peaks on or beside its places; a string's own series stands, also beside faint bumps
+// half-way between its partials.
 TEST(PitchCheck, TakesTheSeriesThatHoldsTheNotesPartials) {
     const double sr = 44100;
     struct item {
         double note, found; // the partials' series, and the one the partial search followed
         double hum;         // a low component beside the note, 0 for none
         double hum_level;   // its amplitude, against the fundamental's
-        double odd_level;   // the odd partials' amplitude, from the twelfth on 0 when below 1
+        double odd_level;   // the odd partials' amplitude below the twelfth
+        double odd_high;    // and from the twelfth on
         double expected;    // 0: the found one stands
     };
     for (const item c :
-         {item{110.0, 220.0, 0.0, 0.0, 1.0, 110.0}, item{523.25, 1046.5, 0.0, 0.0, 0.3, 523.25},
-          item{330.0, 103.5, 103.5, 20.7, 1.0, 330.0}, item{330.0, 110.0, 110.0, 0.1, 1.0, 330.0},
-          item{196.0, 65.33, 69.0, 0.3, 1.0, 196.0}, item{196.0, 196.0, 0.0, 0.0, 1.0, 0.0},
-          item{82.4, 82.4, 0.0, 0.0, 1.0, 0.0}}) {
+         {item{110.0, 220.0, 0.0, 0.0, 1.0, 1.0, 110.0},
+          item{523.25, 1046.5, 0.0, 0.0, 0.3, 0.0, 523.25},
+          item{138.6, 277.2, 0.0, 0.0, 0.06, 0.0, 138.6},
+          item{247.0, 494.0, 0.0, 0.0, 0.003, 0.003, 0.0},
+          item{330.0, 103.5, 103.5, 20.7, 1.0, 1.0, 330.0},
+          item{330.0, 110.0, 110.0, 0.1, 1.0, 1.0, 330.0},
+          item{196.0, 65.33, 69.0, 0.3, 1.0, 1.0, 196.0},
+          item{196.0, 196.0, 0.0, 0.0, 1.0, 1.0, 0.0}, item{82.4, 82.4, 0.0, 0.0, 1.0, 1.0, 0.0}}) {
         std::vector<float> x(6000);
         for (size_t j = 0; j < x.size(); j++) {
             double v = c.hum_level * std::sin(2 * M_PI * c.hum * j / sr) / 20.0;
             for (int n = 1; n * c.note < 6000; n++) {
-                const double odd = n % 2 == 0        ? 1.0
-                                   : n < 12          ? c.odd_level
-                                   : c.odd_level < 1 ? 0
-                                                     : 1;
+                const double odd = n % 2 == 0 ? 1.0 : n < 12 ? c.odd_level : c.odd_high;
                 v += odd * std::sin(2 * M_PI * n * c.note * j / sr + n) / (n * 20.0);
             }
             x[j] = static_cast<float>(v);
