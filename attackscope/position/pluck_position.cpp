@@ -37,7 +37,7 @@ void pluck_tracker::prepare(double sr, int max_block) {
 void pluck_tracker::reset() {
     history_.reset();
     detector_.reset();
-    candidate_ = -1;
+    candidate_ = first_rise_ = -1;
     note_start_ = -1;
     restart_at_ = -1;
     restarted_ = restarting_ = false;
@@ -68,6 +68,8 @@ void pluck_tracker::push(const float *in, int n) {
         const bool swell =
             !sharp && note_sharp_ && note_start_ >= 0 && i < note_start_ + confirm_ && busy();
         if (!swell) {
+            if (candidate_ < 0)
+                first_rise_ = i;
             candidate_ = i;
             candidate_sharp_ = sharp;
         }
@@ -82,9 +84,9 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     // past its confirmation is taken up: the fit needs no history, and its work is bounded (at
     // most about 40 ms of the budget), well within what the history keeps of the new release.
     const bool fitting = stage_ == stage::prepare_fit || stage_ == stage::fit;
-    if (candidate_ >= 0 && !(fitting && candidate_ >= release_.release() + confirm_)) {
+    if (candidate_ >= 0 && !(fitting && first_rise_ >= release_.release() + confirm_)) {
         const bool again = candidate_ == restart_at_; // the same note, measured after its push
-        if (pending_ && candidate_ < waiting_.release_sample + confirm_)
+        if (pending_ && first_rise_ < waiting_.release_sample + confirm_)
             pending_ = false; // that note was the finger's push
         if (!again && restarting_ && !pending_) {
             // A new note cuts short the note measured again: its first estimate stands.
@@ -98,7 +100,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         const bool measuring = stage_ == stage::before || stage_ == stage::spectrum ||
                                stage_ == stage::fine || stage_ == stage::partials ||
                                stage_ == stage::watch || stage_ == stage::check;
-        if (measuring && !pending_ && !again && candidate_ >= release_.release() + confirm_) {
+        if (measuring && !pending_ && !again && first_rise_ >= release_.release() + confirm_) {
             waiting_ = {0.0, sr_ / period_samples_, 0.0, 0.0, release_.release()};
             waiting_details_ = live_details();
             pending_ = true;
@@ -328,7 +330,7 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
     restarted_ = restarting_ = true;
     fallback_ = e;
     fallback_details_ = d;
-    restart_at_ = candidate_ = history_.total();
+    restart_at_ = candidate_ = first_rise_ = history_.total();
     candidate_sharp_ = true;
     watch_.stop();
     return true;

@@ -153,7 +153,10 @@ class pluck_tracker {
     int64_t restart_at_ = -1;   // the candidate of that analysis
     pluck_estimate fallback_{}; // the note's first estimate
     pluck_details fallback_details_{}, waiting_details_{}, details_{};
-    int64_t candidate_ = -1;  // the latest candidate release not yet taken up, or -1
+    int64_t candidate_ = -1; // the latest candidate release not yet taken up, or -1
+    // The first rise since the last was taken up: with large blocks several come in one, and
+    // what came before is judged by when the new note was first heard, as with small blocks.
+    int64_t first_rise_ = -1;
     int64_t note_start_ = -1; // the candidate the note now measured or confirmed began with
     bool candidate_sharp_ = false, note_sharp_ = false; // they rose at 1 or 4 kHz
     release_search release_;
