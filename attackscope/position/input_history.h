@@ -39,8 +39,9 @@ class input_history {
         return i < 0 ? 0.0 : static_cast<double>(ring_[static_cast<size_t>(i & mask_)]);
     }
     // Whether sample i is still in the ring.
-    bool holds(int64_t i) const { return !(i < total_ - (mask_ + 1)); }
-    int64_t total() const { return total_; }       // samples pushed since reset
+    bool holds(int64_t i) const { return !(i < oldest()); }
+    int64_t oldest() const { return total_ - (mask_ + 1); } // the earliest index held (may be < 0)
+    int64_t total() const { return total_; }                // samples pushed since reset
     int64_t last_bad() const { return last_bad_; } // stream index of the latest non-finite, or -1
 
   private:

@@ -13,6 +13,7 @@ void pluck_tracker::prepare(double sr, int max_block) {
     max_block_ = std::clamp(max_block, 1, 65536);
     detector_.prepare(sr_);
     watch_.prepare(sr_);
+    held_.prepare(sr_);
     // A finger may hold the string for 150 ms after its push, which can set the string ringing
     // in the modes that have a node under it: an estimate is given only when no stronger edge
     // followed within that time.
@@ -27,10 +28,12 @@ void pluck_tracker::prepare(double sr, int max_block) {
     partials_.prepare(sr_, highest_f0);
     check_.prepare(sr_, lowest_f0, highest_f0);
     // The history holds the search stretch (two blocks and its span), the window before the
-    // release, the longest window after it, and what arrives while the window is copied out.
+    // release, the longest window after it, and what arrives while the window is copied out;
+    // and, for a string held ringing, from its let-go to when its estimate is due (the
+    // confirmation and a tenth of a second of analysis).
     const int fft_max = std::max(spectrum_.max_length(), fine_.max_length());
     history_.prepare(3 * int64_t{max_block_} + release_.span() + before_.max_length() + fft_max +
-                     fft_max / 16 + 64);
+                     fft_max / 16 + 64 + confirm_ + clamped(std::round(0.1 * sr_), 1, 1 << 24));
     reset();
 }
 
@@ -39,8 +42,8 @@ void pluck_tracker::reset() {
     detector_.reset();
     candidate_ = first_rise_ = -1;
     note_start_ = -1;
-    restart_at_ = -1;
-    restarted_ = restarting_ = false;
+    restarted_ = restarting_ = placing_ = false;
+    let_go_ = -1;
     watch_.stop();
     pending_ = false;
     stage_ = stage::idle;
@@ -85,10 +88,9 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     // most about 40 ms of the budget), well within what the history keeps of the new release.
     const bool fitting = stage_ == stage::prepare_fit || stage_ == stage::fit;
     if (candidate_ >= 0 && !(fitting && first_rise_ >= release_.release() + confirm_)) {
-        const bool again = candidate_ == restart_at_; // the same note, measured after its push
         if (pending_ && first_rise_ < waiting_.release_sample + confirm_)
             pending_ = false; // that note was the finger's push
-        if (!again && restarting_ && !pending_) {
+        if (restarting_ && !pending_) {
             // A new note cuts short the note measured again: its first estimate stands.
             waiting_ = fallback_;
             waiting_details_ = fallback_details_;
@@ -100,15 +102,14 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         const bool measuring = stage_ == stage::before || stage_ == stage::spectrum ||
                                stage_ == stage::fine || stage_ == stage::partials ||
                                stage_ == stage::watch || stage_ == stage::check;
-        if (measuring && !pending_ && !again && first_rise_ >= release_.release() + confirm_) {
+        if (measuring && !pending_ && first_rise_ >= release_.release() + confirm_) {
             waiting_ = {0.0, sr_ / period_samples_, 0.0, 0.0, release_.release()};
             waiting_details_ = live_details();
             pending_ = true;
         }
         release_.begin(candidate_);
         stage_ = stage::release;
-        if (!again)
-            restarting_ = restarted_ = false;
+        restarting_ = restarted_ = false;
         note_start_ = candidate_;
         note_sharp_ = candidate_sharp_;
         candidate_ = -1;
@@ -135,8 +136,29 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         switch (stage_) {
         case stage::idle:
             break;
+        case stage::locate:
+            s = held_.step(history_, budget);
+            if (s.state == stage_state::done) {
+                // The let-go's edge lies less than two stretches before the first that left the
+                // held period; with none found, the note is measured at once.
+                placing_ = held_.found() >= 0;
+                release_.begin(placing_ ? held_.found() - held_.stretch() : note_start_, placing_);
+                stage_ = stage::release;
+            }
+            break;
         case stage::release:
             s = release_.step(history_, budget, spare, n);
+            if (placing_ && s.state != stage_state::running && s.state != stage_state::waiting) {
+                // The steepest rise of the edge energy places it, unless that lies at the
+                // stretch's start (the energy only fell within it: the finger's damping, no
+                // let-go). The note is measured from where the watch found it free, as before.
+                placing_ = false;
+                if (s.state == stage_state::done && release_.release() > release_.start())
+                    let_go_ = release_.release();
+                release_.begin(note_start_);
+                s.state = stage_state::running;
+                break;
+            }
             if (s.state == stage_state::done) {
                 start_ = release_.window_start();
                 period_retried_ = false;
@@ -274,9 +296,9 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     }
     pluck_details d = live_details();
     if (restarting_) {
-        // The release stays where it was placed: the one the string was let go at made no edge.
+        // Where the let-go was not found, the release stays where it was placed.
         if (result.position > 0.0) {
-            result.release_sample = fallback_.release_sample;
+            result.release_sample = let_go_ >= 0 ? let_go_ : fallback_.release_sample;
         } else {
             result = fallback_;
             d = fallback_details_;
@@ -328,10 +350,15 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
     if (restarted_ || !(e.position > 0.0) || !watch_.left())
         return false;
     restarted_ = restarting_ = true;
+    let_go_ = -1;
     fallback_ = e;
     fallback_details_ = d;
-    restart_at_ = candidate_ = first_rise_ = history_.total();
-    candidate_sharp_ = true;
+    // From where the note was measured (the string still held there) to now; the history holds
+    // it unless the analysis ran long, and what arrives in the next two blocks is kept clear of.
+    held_.begin(history_, start_, history_.total(), watch_.lag(), 2 * int64_t{max_block_});
+    note_start_ = history_.total();
+    note_sharp_ = true;
+    stage_ = stage::locate;
     watch_.stop();
     return true;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "position/comb_fit.h"
+#include "position/held_release.h"
 #include "position/input_history.h"
 #include "position/note_detector.h"
 #include "position/partial_series.h"
@@ -46,6 +47,7 @@ struct pluck_details {
 //   pitch_watch     whether the input goes on repeating at that series' period (a string held
 //                   ringing by the finger and let go without a rise leaves it): if not, the
 //                   note is measured once more when its estimate is due;
+//   held_release    where it left that period, and there the let-go's edge: its release;
 //   pitch_check     whether that series is the note's own (and not a string that rang before
 //                   the release, seen in a window that ends there); if not, the note is
 //                   measured again, at most twice, from the one that is;
@@ -118,6 +120,7 @@ class pluck_tracker {
     }
     enum class stage {
         idle,
+        locate, // where a string held ringing was let go, to measure it again from there
         release,
         period,
         before,
@@ -131,7 +134,7 @@ class pluck_tracker {
     };
     bool gathering() const { return stage_ == stage::release && release_.gathering(); }
     // Whether `e` was measured on a string still held (the input has since left its period);
-    // if so, the note is measured again from now and `e` kept in reserve.
+    // if so, the note is measured again from where it was let go and `e` kept in reserve.
     bool measure_again(const pluck_estimate &e, const pluck_details &d);
     // Starts the watch on the series just found; the units spent.
     int64_t watch_from_here();
@@ -150,7 +153,9 @@ class pluck_tracker {
     static constexpr int64_t watch_units = 1000;
     bool restarted_ = false;    // the note was measured again once already
     bool restarting_ = false;   // the analysis running measures it again
-    int64_t restart_at_ = -1;   // the candidate of that analysis
+    held_release held_;         // where it was let go
+    bool placing_ = false;      // the release search places that let-go
+    int64_t let_go_ = -1;       // the let-go placed, or -1
     pluck_estimate fallback_{}; // the note's first estimate
     pluck_details fallback_details_{}, waiting_details_{}, details_{};
     int64_t candidate_ = -1; // the latest candidate release not yet taken up, or -1

@@ -11,6 +11,9 @@ namespace {
 // The energy reaches a tenth of its largest value on the release's edge, not on the slower
 // push before it (a hundredth in amplitude squared below).
 constexpr double release_fraction = 0.1;
+// Or, searching the steepest rise, the first that rises half as steeply: the let-go's own edge
+// comes before its reflections, which may rise more.
+constexpr double steepest_share = 0.5;
 } // namespace
 
 void release_search::prepare(double sr, int max_block) {
@@ -26,7 +29,9 @@ void release_search::reset() {
     release_ = -1;
 }
 
-void release_search::begin(int64_t at) {
+void release_search::begin(int64_t at, bool steepest) {
+    steepest_ = steepest;
+    steepest_rise_ = 0.0;
     start_ = std::max<int64_t>(0, at - pre_);
     // start_..end_ spans pre_ + after_, within the envelope's length.
     end_ = std::min<int64_t>(at + after_, start_ + static_cast<int64_t>(envelope_.size()));
@@ -34,6 +39,15 @@ void release_search::begin(int64_t at) {
     running_ = 0.0;
     release_ = -1;
     phase_ = phase::energy;
+}
+
+double release_search::rise(int64_t i) const {
+    // The envelope sums the last edge_ samples: it rises most an edge_ after an edge began.
+    // Over the stretch's first edge_ it is still filling up, which is no rise.
+    if (i < edge_)
+        return 0.0;
+    const auto at = static_cast<size_t>(i);
+    return envelope_[at] - envelope_[at - static_cast<size_t>(edge_)];
 }
 
 double release_search::edge_energy(const input_history &h, int64_t i) const {
@@ -68,8 +82,11 @@ stage_step release_search::step(const input_history &h, int64_t budget, bool spa
     const int64_t limit = std::min(len, cursor_ + budget);
     const int64_t from = cursor_;
     if (phase_ == phase::largest) {
-        for (int64_t i = cursor_; i < limit; i++)
-            largest_ = std::max(largest_, envelope_[static_cast<size_t>(i)]);
+        for (int64_t i = cursor_; i < limit; i++) {
+            const double e = envelope_[static_cast<size_t>(i)];
+            largest_ = std::max(largest_, e);
+            steepest_rise_ = std::max(steepest_rise_, rise(i));
+        }
         cursor_ = limit;
         if (cursor_ == len) {
             if (!(largest_ > 0.0) || !std::isfinite(largest_))
@@ -81,8 +98,9 @@ stage_step release_search::step(const input_history &h, int64_t budget, bool spa
     }
     const double threshold = release_fraction * largest_;
     for (int64_t i = cursor_; i < limit; i++) {
-        if (envelope_[static_cast<size_t>(i)] >= threshold) {
-            release_ = start_ + i;
+        if (steepest_ ? rise(i) >= steepest_share * steepest_rise_
+                      : envelope_[static_cast<size_t>(i)] >= threshold) {
+            release_ = start_ + (steepest_ ? std::max<int64_t>(0, i - edge_) : i);
             window_start_ = std::max(start_, release_ - edge_ / 2);
             return {i + 1 - from, stage_state::done};
         }

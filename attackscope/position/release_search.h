@@ -21,8 +21,10 @@ class release_search {
     void prepare(double sr, int max_block);
     // Forgets the release found.
     void reset();
-    // A new search around candidate sample `at`, forgetting any other.
-    void begin(int64_t at);
+    // A new search around candidate sample `at`, forgetting any other. With `steepest`, the
+    // release is where the energy rises most within 1 ms instead: a string held ringing loudly
+    // reaches a tenth of its let-go's energy before the let-go.
+    void begin(int64_t at, bool steepest = false);
     // One step of at most `budget` units. In a block that is not `spare` (the designed analysis
     // has it) only the energy runs, over at most the block's n samples, and the stage waits.
     stage_step step(const input_history &h, int64_t budget, bool spare, int n);
@@ -40,6 +42,7 @@ class release_search {
   private:
     enum class phase { energy, largest, first };
     double edge_energy(const input_history &h, int64_t i) const;
+    double rise(int64_t i) const; // of the envelope over the edge_ up to entry i
 
     int edge_ = 1;  // second-difference spacing, samples (1 ms)
     int pre_ = 0;   // the stretch starts this far before the candidate
@@ -49,6 +52,8 @@ class release_search {
     int64_t start_ = 0, end_ = 0; // the stretch [start_, end_)
     int64_t cursor_ = 0;          // next sample (energy) or entry (scans)
     double running_ = 0.0, largest_ = 0.0;
+    bool steepest_ = false;
+    double steepest_rise_ = 0.0;
     int64_t release_ = -1, window_start_ = 0;
 };
 
