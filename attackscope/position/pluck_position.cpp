@@ -296,12 +296,18 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     }
     pluck_details d = live_details();
     if (restarting_) {
-        // Where the let-go was not found, the release stays where it was placed.
-        if (result.position > 0.0) {
-            result.release_sample = let_go_ >= 0 ? let_go_ : fallback_.release_sample;
-        } else {
+        // A first series at a multiple of the one measured again lies within it: the note
+        // decayed under a string still ringing whose series holds its partials, rather than a
+        // string held at a fraction of its length let go. The first estimate stands then, and
+        // when the second has no position.
+        const double ratio = result.f0 > 0.0 ? fallback_.f0 / result.f0 : 0.0;
+        const bool within = ratio >= 1.5 && std::fabs(ratio / std::round(ratio) - 1.0) < 0.01;
+        if (within || !(result.position > 0.0)) {
             result = fallback_;
             d = fallback_details_;
+        } else {
+            // Where the let-go was not found, the release stays where it was placed.
+            result.release_sample = let_go_ >= 0 ? let_go_ : fallback_.release_sample;
         }
     }
     restarting_ = false;
