@@ -120,7 +120,7 @@ class pluck_tracker {
     }
     enum class stage {
         idle,
-        locate, // where a string held ringing was let go, to measure it again from there
+        locate, // where a string held ringing was let go: its release
         release,
         period,
         before,
@@ -134,7 +134,8 @@ class pluck_tracker {
     };
     bool gathering() const { return stage_ == stage::release && release_.gathering(); }
     // Whether `e` was measured on a string still held (the input has since left its period);
-    // if so, the note is measured again from where it was let go and `e` kept in reserve.
+    // if so, the note is measured again from now, its release placed where it was let go, and
+    // `e` kept in reserve.
     bool measure_again(const pluck_estimate &e, const pluck_details &d);
     // Starts the watch on the series just found; the units spent.
     int64_t watch_from_here();
