@@ -4,14 +4,16 @@
 #include <cmath>
 
 #include "position/counts.h"
+#include "position/pitch_watch.h"
 
 namespace dsp {
 
 namespace {
 constexpr double stretch_seconds = 0.004;
-// As the pitch watch's: a held string let go falls to -0.6..0.1, a free one stays above 0.6;
-// a stretch left the period only after one stood at it (the push's own transient does not).
-constexpr double left_correlation = 0.15, held_correlation = 0.5;
+// The pitch watch's bounds: a stretch left the period only after one stood at it (the push's
+// own transient does not).
+constexpr double left_correlation = pitch_watch::left_correlation,
+                 held_correlation = pitch_watch::free_correlation;
 } // namespace
 
 void held_release::prepare(double sr) {

@@ -50,7 +50,7 @@ class pitch_watch {
     // falls to -0.6..0.1. It must have stood high where the note was measured: a high note over
     // a louder ringing one never does, the ringing note's period filling the input.
     bool left() const {
-        return ready() && measured_ >= free_correlation && correlation() < held_correlation;
+        return ready() && measured_ >= free_correlation && correlation() < left_correlation;
     }
     // The same correlation over every stride-th stored sample of [from, to) (and those `lag`
     // before them): three products a sample.
@@ -68,9 +68,10 @@ class pitch_watch {
         return d > 0.0 && std::isfinite(d) ? xy / d : 0.0;
     }
     static constexpr double remember_seconds = 0.03;
+    // The input stood at the period at or above the first, and left it below the second.
+    static constexpr double free_correlation = 0.5, left_correlation = 0.15;
 
   private:
-    static constexpr double free_correlation = 0.5, held_correlation = 0.15;
     double forget_ = 0.0;
     int64_t least_fed_ = 0;
     int lag_ = 0;
