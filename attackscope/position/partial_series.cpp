@@ -30,9 +30,15 @@ constexpr double follow_width = 0.15;
 // Around a partial's rough place in the frequency window: the rough place's error, short of
 // the neighbours.
 constexpr double fine_width = 0.2;
-// A partial's weight in the series fits grows with its power over the floor up to 80 dB; beyond,
-// its place is held by the other partials' leakage, not by noise.
+// While the series is followed, a partial's weight grows with its power over the floor up to
+// 80 dB; beyond, its place is held by the other partials' leakage, not by noise. The strongest
+// partials so steer the search.
 constexpr double weight_cap = 1e8;
+// In the final fit only up to 40 dB: a strong partial's place is pulled by what leaks in beside
+// it, a ringing string's partials within the window's main lobe or a body's resonance, 30 to 40
+// dB below it (at 80 dB a ringing string that pulled the fundamental of the note 1% set its f0
+// there). The fit so rests on many partials, not on the strongest.
+constexpr double fit_weight_cap = 1e4;
 // The final series fit: rounds, and what counts as far off the series (in f_n / n, units of f0):
 // five times the median deviation, and never below the 1e-4 the derivative window reaches.
 constexpr int outlier_rounds = 3;
@@ -165,9 +171,12 @@ bool partial_series::restart_on_multiple() {
 
 void partial_series::final_series_fit() {
     // Frequency errors shrink as 1/n in f_n / n and as a partial stands above the floor (noise
-    // and leakage pull it): weights n^2 times its power over the floor. A partial far off the
-    // fitted series (pulled by a body's resonance, a ringing string's partial or a wrong peak) is
-    // left out of the next round.
+    // and leakage pull it), but grow with n in f_n (a higher partial decays faster and lies among
+    // more of a body's resonances): weights n times its power over the floor. (Weights n^2, with
+    // this cap, let the twenty high partials of a sampled steel string, whose series drifts from a
+    // stiff string's above its tenth, take a stretch of 1.2e-3 and f0 3% low.) A partial far off
+    // the fitted series (pulled by a body's resonance, a ringing string's partial or a wrong peak)
+    // is left out of the next round.
     const double floor_power = std::exp(2.0 * floor_);
     bool kept[max_partials];
     for (int i = 0; i < partial_count_; i++)
@@ -177,7 +186,7 @@ void partial_series::final_series_fit() {
         for (int i = 0; i < partial_count_; i++)
             if (kept[i]) {
                 const double n = i + 1.0;
-                fit.add(n, freq_[i], n * n * std::min(1.0, power_[i] / (weight_cap * floor_power)));
+                fit.add(n, freq_[i], n * std::min(1.0, power_[i] / (fit_weight_cap * floor_power)));
             }
         double f0 = f0_, b = inharmonicity_;
         if (!fit.solve(f0, b))
