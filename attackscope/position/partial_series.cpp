@@ -31,9 +31,10 @@ constexpr double follow_width = 0.15;
 // the neighbours.
 constexpr double fine_width = 0.2;
 // While the series is followed, a partial's weight grows with its power over the floor up to
-// 80 dB; beyond, its place is held by the other partials' leakage, not by noise. The strongest
-// partials so steer the search.
-constexpr double weight_cap = 1e8;
+// 50 dB; beyond, its place is held by what leaks in beside it (a ringing string's partials, a
+// body's resonance), not by noise. At 80 dB the strongest partial steered the search alone; at
+// 40 dB a weak second partial 7% off its place took a sampled harp note's series with it.
+constexpr double weight_cap = 1e5;
 // In the final fit only up to 40 dB: a strong partial's place is pulled by what leaks in beside
 // it, a ringing string's partials within the window's main lobe or a body's resonance, 30 to 40
 // dB below it (at 80 dB a ringing string that pulled the fundamental of the note 1% set its f0
