@@ -14,6 +14,13 @@ constexpr int coarse_count = 99;
 constexpr double coarse_first = 0.01, coarse_step = 0.005;
 constexpr int pickup_count = 50;
 constexpr double pickup_step = 0.01;
+// Then 21 places 0.001 apart around the best of those, for each candidate: a comb near the end
+// has its first notch at harmonic 1 / gamma, which a step of 0.01 moves by gamma^-2 / 100
+// harmonics (1.6 at 0.08), so the pair's least residual can lie between the coarse places, and
+// the candidate that holds the pluck only shows it there.
+constexpr int pickup_fine_count = 21;
+constexpr double pickup_fine_step = 0.001;
+constexpr double pair_cost = 1.5; // what a second comb must earn, in units of ln(n)
 // A known pickup: 21 places 0.001 apart around the one stated (its aperture and a user's
 // measurement leave it a little off).
 constexpr int known_count = 21;
@@ -171,20 +178,27 @@ int64_t comb_fit::step(int64_t budget) {
             break;
         }
         case stage::pickup: {
-            // cursor_ = candidate * pickup_count + j; candidates are the stored ones.
-            // A known pickup is looked for only near its stated place.
-            const int count = known_gamma_ > 0.0 ? known_count : pickup_count;
-            const int c = cursor_ / count, j = cursor_ % count;
+            // cursor_ = candidate * places + j; candidates are the stored ones. A known pickup
+            // is looked for only near its stated place; otherwise over the whole string, then
+            // finely around the best place found.
+            const bool known = known_gamma_ > 0.0;
+            const int count = known ? known_count : pickup_count;
+            const int places = known ? known_count : pickup_count + pickup_fine_count;
+            const int c = cursor_ / places, j = cursor_ % places;
+            if (j == count)
+                fine_centre_ = cand_gamma_[c];
             const double gamma =
-                known_gamma_ > 0.0
-                    ? std::fmax(0.005, known_gamma_ + known_step * (j - known_count / 2))
-                    : pickup_step * (j + 1);
-            const double rss = trial(cand_beta_[c], gamma);
-            if (rss < cand_rss_[c]) {
-                cand_rss_[c] = rss;
-                cand_gamma_[c] = gamma;
+                known       ? std::fmax(0.005, known_gamma_ + known_step * (j - known_count / 2))
+                : j < count ? pickup_step * (j + 1)
+                            : fine_centre_ + pickup_fine_step * (j - count - pickup_fine_count / 2);
+            if (gamma > 0.0 && gamma <= 0.5 && (j < count || fine_centre_ > 0.0)) {
+                const double rss = trial(cand_beta_[c], gamma);
+                if (rss < cand_rss_[c]) {
+                    cand_rss_[c] = rss;
+                    cand_gamma_[c] = gamma;
+                }
             }
-            if (++cursor_ == 2 * count || (cursor_ == count && !(cand_beta_[1] > 0)))
+            if (++cursor_ == 2 * places || (cursor_ == places && !(cand_beta_[1] > 0)))
                 next_stage();
             break;
         }
@@ -208,15 +222,17 @@ int64_t comb_fit::step(int64_t budget) {
         }
         case stage::simpler: {
             // Each comb of the pair alone. A second comb is one more parameter: it is kept only
-            // where it lowers n ln(rss) by more than ln(n), n the harmonics used (an extra comb
-            // always fits a little; without this one near the middle was found beside the
-            // pluck's on strings heard at the bridge, and was reported as the pluck).
+            // where it lowers n ln(rss) by more than 1.5 ln(n), n the harmonics used (an extra
+            // comb always fits a little, the more finely its place is searched; without this one
+            // near the middle was found beside the pluck's on strings heard at the bridge, and was
+            // reported as the pluck; at ln(n) with the fine places, the keys of one sampled
+            // recording, heard through a pickup, took such pairs and agreed 3 points less).
             single_rss_[cursor_] = trial(cursor_ == 0 ? best_beta_ : best_gamma_, none);
             if (++cursor_ < 2)
                 break;
             const int c = single_rss_[1] < single_rss_[0] ? 1 : 0;
             const double n = used_;
-            if (single_rss_[c] * std::exp(-std::log(n) / n) <= best_rss_) {
+            if (single_rss_[c] * std::exp(-pair_cost * std::log(n) / n) <= best_rss_) {
                 if (c == 1)
                     best_beta_ = best_gamma_;
                 best_gamma_ = none;

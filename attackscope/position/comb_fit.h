@@ -16,9 +16,9 @@ namespace dsp {
 // floor below which a measured amplitude says nothing (noise or leakage, relative to the envelope).
 // The fit minimises the weighted squared residual over (beta, gamma), with c0..c3 solved exactly
 // for each pair. gamma may also be "none" (no second comb; its near-end 1/n slope is then part of
-// c1), and is so unless the pair lowers n*ln(rss) by more than ln(n), n the harmonics used. The two
-// combs are interchangeable: the result has beta >= gamma. start() and step() allocate nothing and
-// may run on the audio thread.
+// c1), and is so unless the pair lowers n*ln(rss) by more than 1.5 ln(n), n the harmonics used. The
+// two combs are interchangeable: the result has beta >= gamma. start() and step() allocate nothing
+// and may run on the audio thread.
 class comb_fit {
   public:
     static constexpr int max_harmonics = 48;
@@ -66,6 +66,7 @@ class comb_fit {
     // Coarse stage: the two best local minima in beta (no second comb).
     double coarse_rss_[100] = {};
     double cand_beta_[2] = {}, cand_gamma_[2] = {}, cand_rss_[2] = {};
+    double fine_centre_ = 0.0; // of the pickup's fine places, for the candidate scanned
     int refine_round_ = 0;
     double best_beta_ = 0.0, best_gamma_ = 0.0, best_rss_ = 0.0;
     double single_rss_[2] = {};  // each comb of the best pair alone
