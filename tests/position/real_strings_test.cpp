@@ -42,6 +42,16 @@ signals::string_model guitar(double f0, double beta, int rate) {
     return m;
 }
 
+// A note b released `gap` samples after the release of a string a that still rings.
+signals::modelled_stream ringing_pair(const signals::string_model &a, double level_a,
+                                      const signals::string_model &b, double level_b, int gap) {
+    signals::modelled_stream s;
+    const auto na = signals::render_model(a, 0), nb = signals::render_model(b, 0);
+    signals::add_note(s, a, na, 2000, level_a);
+    signals::add_note(s, b, nb, 2000 + na.release + gap - nb.release, level_b);
+    return s;
+}
+
 // The estimate lies at the note's release and reads its position.
 void expect_note(const dsp::pluck_estimate &e, const signals::stream_note &n, int rate,
                  double tolerance = 0.03) {
@@ -193,11 +203,8 @@ TEST(RealStrings, AHighStringWhosePartialsSinkIntoNoise) {
 }
 
 TEST(RealStrings, ANoteUnderARingingStringGetsItsOwnEstimate) {
-    signals::modelled_stream s;
-    const auto a = guitar(110.0, 0.18, 44100), b = guitar(165.0, 0.37, 44100);
-    const auto na = signals::render_model(a, 0), nb = signals::render_model(b, 0);
-    signals::add_note(s, a, na, 2000, 0.3);
-    signals::add_note(s, b, nb, 2000 + na.release + 15000 - nb.release, 0.5);
+    const auto s =
+        ringing_pair(guitar(110.0, 0.18, 44100), 0.3, guitar(165.0, 0.37, 44100), 0.5, 15000);
     for (int block : {64, 2048}) {
         const auto got = run(s.samples, block, 44100);
         ASSERT_EQ(got.size(), 2u) << block;
@@ -214,14 +221,10 @@ TEST(RealStrings, ANoteBesideARingingStringsPartialsKeepsItsF0) {
         double high, level; // the note over a 44.8 Hz string, and the ringing one's peak
     };
     for (const pair c : {pair{161.3, 0.3}, pair{161.3, 0.6}, pair{199.4, 0.6}}) {
-        signals::modelled_stream s;
         auto a = guitar(44.8, 0.38, 44100);
         a.output = signals::string_output::body;
         a.body_seed = 7;
-        const auto b = guitar(c.high, 0.43, 44100);
-        const auto na = signals::render_model(a, 0), nb = signals::render_model(b, 0);
-        signals::add_note(s, a, na, 2000, c.level);
-        signals::add_note(s, b, nb, 2000 + na.release + 15000 - nb.release, 0.5);
+        const auto s = ringing_pair(a, c.level, guitar(c.high, 0.43, 44100), 0.5, 15000);
         for (int block : {64, 2048}) {
             const auto got = run(s.samples, block, 44100);
             ASSERT_EQ(got.size(), 2u) << c.high << " " << block;
@@ -235,11 +238,8 @@ TEST(RealStrings, ALowNoteUnderALouderRingingOneIsFound) {
     // A low note released at a tenth of the level of a ringing one above it: its release adds
     // less than 5 dB in every band, the ringing note filling them all.
     for (const double f0 : {98.0, 110.0}) {
-        signals::modelled_stream s;
-        const auto a = guitar(2.38 * f0, 0.21, 44100), b = guitar(f0, 0.33, 44100);
-        const auto na = signals::render_model(a, 0), nb = signals::render_model(b, 0);
-        signals::add_note(s, a, na, 2000, 0.5);
-        signals::add_note(s, b, nb, 2000 + na.release + 20000 - nb.release, 0.12);
+        const auto s =
+            ringing_pair(guitar(2.38 * f0, 0.21, 44100), 0.5, guitar(f0, 0.33, 44100), 0.12, 20000);
         for (int block : {64, 2048}) {
             const auto got = run(s.samples, block, 44100);
             ASSERT_EQ(got.size(), 2u) << f0 << " " << block;
