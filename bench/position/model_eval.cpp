@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "play_stream.h"
@@ -55,6 +57,9 @@ struct note_case {
     double noise_dbfs = -400;
     int ringing = 0; // 0 alone, 1 the first of a pair (rings on), 2 under a ringing string
     int rate = 44100;
+    double peak = 1.0; // of the note's own samples
+    // The estimate is specified for noise down to 35 dB below the note's peak.
+    bool noise_in_bound() const { return noise_dbfs <= 20.0 * std::log10(peak) - 35.0; }
 };
 
 struct stream_case {
@@ -93,11 +98,11 @@ stream_case make_stream(uint32_t seed) {
                                                     (local > 0 ? whole / local : 1));
         signals::add_note(s.stream, first, a, lead, first_peak);
         signals::add_note(s.stream, second, b, lead + at - b.release, peak);
-        s.notes.push_back({first, s.stream.notes[0], noise, 1, s.rate});
-        s.notes.push_back({second, s.stream.notes[1], noise, 2, s.rate});
+        s.notes.push_back({first, s.stream.notes[0], noise, 1, s.rate, first_peak});
+        s.notes.push_back({second, s.stream.notes[1], noise, 2, s.rate, peak});
     } else {
         signals::add_note(s.stream, first, a, lead, peak);
-        s.notes.push_back({first, s.stream.notes[0], noise, 0, s.rate});
+        s.notes.push_back({first, s.stream.notes[0], noise, 0, s.rate, peak});
     }
     if (noise > -300)
         signals::add_white_noise(s.stream, noise, seed + 5u);
@@ -267,6 +272,10 @@ void tables(const std::string &title, const outcomes &t) {
     for (double n : {-400.0, -60.0, -45.0})
         row(n < -300 ? std::string("no noise") : fmt("noise %.0f dBFS", n),
             select(t, [&](const outcome &o) { return o.c.noise_dbfs == n; }));
+    row("resolvable, noise in bound",
+        select(t, [](const outcome &o) { return o.resolvable() && o.c.noise_in_bound(); }));
+    row("noise within 35 dB of peak",
+        select(t, [](const outcome &o) { return o.resolvable() && !o.c.noise_in_bound(); }));
     const char *ring[3] = {"alone", "rings into the next", "under a ringing string"};
     for (int k = 0; k < 3; k++)
         row(ring[k], select(t, [&](const outcome &o) { return o.c.ringing == k; }));
@@ -303,6 +312,45 @@ void calibration(const outcomes &t) {
     std::printf("right estimates reaching 0.5: %.1f%% of %zu\n",
                 share(right, [](const outcome &o) { return o.first.confidence >= 0.5; }),
                 right.size());
+}
+
+// What went wrong with each resolvable note not within 0.02, the first cause that applies: what
+// the position could not be found from comes before how the comb fit went astray.
+void causes(const outcomes &t) {
+    const outcomes resolvable = select(t, [](const outcome &o) { return o.resolvable(); });
+    const std::pair<const char *, pred> kinds[] = {
+        {"no estimate", [](const outcome &o) { return o.estimates == 0; }},
+        {"f0 off by more than 0.5%", [](const outcome &o) { return o.f0_error() > 0.005; }},
+        {"release placed more than 5 ms off",
+         [](const outcome &o) {
+             return std::abs(o.first.release - o.c.truth.release) * 1000 > 5 * o.c.rate;
+         }},
+        {"fewer than 12 harmonics above the floor",
+         [](const outcome &o) { return o.first.used < 12; }},
+        {"under a string still ringing", [](const outcome &o) { return o.c.ringing == 2; }},
+        {"heard by a pickup",
+         [](const outcome &o) { return o.c.model.output == signals::string_output::pickup; }},
+        {"heard through a body",
+         [](const outcome &o) { return o.c.model.output == signals::string_output::body; }},
+        {"heard at the bridge", [](const outcome &) { return true; }},
+    };
+    int counts[std::size(kinds)] = {};
+    int misses = 0;
+    for (const outcome &o : resolvable) {
+        if (o.right())
+            continue;
+        misses++;
+        for (size_t k = 0; k < std::size(kinds); k++)
+            if (kinds[k].second(o)) {
+                counts[k]++;
+                break;
+            }
+    }
+    std::printf("resolvable notes not within 0.02: %d of %zu, by first cause:", misses,
+                resolvable.size());
+    for (size_t k = 0; k < std::size(kinds); k++)
+        std::printf("%s %s %d", k ? "," : "", kinds[k].first, counts[k]);
+    std::printf("\n");
 }
 
 // Every field of every estimate of a stream, exactly.
@@ -378,6 +426,7 @@ int main(int argc, char **argv) {
                           }),
                     estimated.size());
         calibration(all);
+        causes(all);
     }
     return 0;
 }
