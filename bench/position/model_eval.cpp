@@ -1,7 +1,8 @@
 // The pluck-position estimate on modelled strings: finger, stiffness, losses, body, pickup,
 // noise and a second string ringing, drawn from a seed; tables by what varies, at blocks of 64
-// and 2048. scripts/position-eval.sh runs it; --seed S --count N --misses for more; --exact
-// prints every estimate's fields in hexadecimal instead, to compare two builds bit for bit.
+// and 2048. scripts/position-eval.sh runs it; --seed S --count N --misses for more; --brief for
+// the resolvable notes' rows and the misses' causes alone; --exact prints every estimate's fields
+// in hexadecimal instead, to compare two builds bit for bit.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -181,6 +182,7 @@ double median(std::vector<double> v) {
 bool list_misses = false;
 bool exact = false;
 bool list_notes = false;
+bool brief = false;
 
 // One line per note: its truth and its first estimate, for study outside.
 void print_notes(const outcomes &t) {
@@ -382,6 +384,8 @@ int main(int argc, char **argv) {
             from = std::atoi(argv[++i]);
         else if (a == "--notes")
             list_notes = true;
+        else if (a == "--brief")
+            brief = true;
     }
     std::printf(
         "Modelled strings: %d streams from seed %u (a quarter of them two notes, the second "
@@ -412,6 +416,17 @@ int main(int argc, char **argv) {
             continue;
         if (list_notes) {
             print_notes(all);
+            continue;
+        }
+        if (brief) {
+            header(fmt("blocks of %.0f", block));
+            const outcomes resolvable =
+                select(all, [](const outcome &o) { return o.resolvable(); });
+            row("resolvable (pickup <= beta)", resolvable);
+            row("resolvable, noise in bound",
+                select(resolvable, [](const outcome &o) { return o.c.noise_in_bound(); }));
+            row("pickup notes, --pickup given", known);
+            causes(all);
             continue;
         }
         tables(fmt("blocks of %.0f", block), all);
