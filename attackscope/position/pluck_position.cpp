@@ -220,7 +220,10 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                 s.state = stage_state::waiting;
                 break;
             }
-            s.units = watch_from_here();
+            // The watch decides whether to measure a note again; a note measured again instead
+            // learns whether its series sounded before the first release (see below).
+            s.units = restarting_ ? rang_before(partials_.f0(), fallback_.release_sample)
+                                  : watch_from_here();
             // Measured again at most twice, and never from the first series again: a series
             // taken from the strongest peaks may still be a multiple of the note's.
             if (remeasured_ >= most_remeasures) {
@@ -296,13 +299,15 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     }
     pluck_details d = live_details();
     if (restarting_) {
-        // A first series at a multiple of the one measured again lies within it: the note
-        // decayed under a string still ringing whose series holds its partials, rather than a
-        // string held at a fraction of its length let go. The first estimate stands then, and
-        // when the second has no position.
+        // A first series at a multiple of the one measured again lies within it: the note may
+        // have decayed under a string still ringing whose series holds its partials. The first
+        // estimate stands then, and when the second has no position. A string held near the
+        // node of a higher mode rings in that mode's series until it is let go, a multiple too;
+        // but the series measured again is then the string's own, which, unlike a ringing
+        // string's, did not sound before the first release.
         const double ratio = result.f0 > 0.0 ? fallback_.f0 / result.f0 : 0.0;
         const bool within = ratio >= 1.5 && std::fabs(ratio / std::round(ratio) - 1.0) < 0.01;
-        if (within || !(result.position > 0.0)) {
+        if ((within && rang_before_) || !(result.position > 0.0)) {
             result = fallback_;
             d = fallback_details_;
         } else {
@@ -345,6 +350,18 @@ int64_t pluck_tracker::watch_from_here() {
     return (to - start_) / stride + 1;
 }
 
+int64_t pluck_tracker::rang_before(double f0, int64_t release) {
+    rang_before_ = true; // where it is no longer known
+    const int lag = f0 > 0.0 ? static_cast<int>(std::lround(sr_ / f0)) : 0;
+    const int64_t from = release - static_cast<int64_t>(pitch_watch::remember_seconds * sr_);
+    if (lag < 1 || !history_.holds(from - lag) || release <= from)
+        return 1;
+    const int64_t stride = std::max<int64_t>(1, (release - from + watch_units - 1) / watch_units);
+    rang_before_ = pitch_watch::correlation_over(history_, from, release, lag, stride) >=
+                   pitch_watch::free_correlation;
+    return (release - from) / stride + 1;
+}
+
 bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &d) {
     // The input no longer repeats at the note's period: the note measured was the string held
     // by the finger, and it has been let go since, without a rise the detector heard. The note
@@ -356,6 +373,7 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
     if (restarted_ || !(e.position > 0.0) || !watch_.left())
         return false;
     restarted_ = restarting_ = true;
+    rang_before_ = true;
     let_go_ = -1;
     fallback_ = e;
     fallback_details_ = d;

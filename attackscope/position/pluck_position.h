@@ -137,6 +137,9 @@ class pluck_tracker {
     // if so, the note is measured again from now, its release placed where it was let go, and
     // `e` kept in reserve.
     bool measure_again(const pluck_estimate &e, const pluck_details &d);
+    // Sets rang_before_: whether the input repeated at the period of f0 (Hz) over the 30 ms
+    // before `release` (true where the history no longer holds them); the units spent.
+    int64_t rang_before(double f0, int64_t release);
     // Starts the watch on the series just found; the units spent.
     int64_t watch_from_here();
 
@@ -154,6 +157,7 @@ class pluck_tracker {
     static constexpr int64_t watch_units = 1000;
     bool restarted_ = false;    // the note was measured again once already
     bool restarting_ = false;   // the analysis running measures it again
+    bool rang_before_ = true;   // the series measured again sounded before the first release
     held_release held_;         // where it was let go
     bool placing_ = false;      // the release search places that let-go
     int64_t let_go_ = -1;       // the let-go placed, or -1
