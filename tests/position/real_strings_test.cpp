@@ -155,16 +155,18 @@ TEST(RealStrings, AStringHeldNearANodeOfAHigherModeGetsItsOwnF0) {
     // Held at 0.357, near the node of its third mode at 1/3, the string rings in that mode's
     // series while the finger damps the others: the note measured from the push has three times
     // its f0, and is measured again after the let-go. That series rang nowhere before the push.
+    const signals::string_model m{.f0 = 45.62,
+                                  .inharmonicity = 2.56e-5,
+                                  .t60_low = 4.6,
+                                  .t60_high = 0.43,
+                                  .position = 0.357,
+                                  .width_mm = 6.4,
+                                  .push_ms = 3.2,
+                                  .contact_ms = 37.5,
+                                  .release_ms = 0.25,
+                                  .finger_damping = 1.68,
+                                  .seconds = 0.5};
     signals::modelled_stream s;
-    auto m = guitar(45.62, 0.357, 44100);
-    m.inharmonicity = 2.56e-5;
-    m.t60_low = 4.6;
-    m.t60_high = 0.43;
-    m.width_mm = 6.4;
-    m.contact_ms = 37.5;
-    m.push_ms = 3.2;
-    m.release_ms = 0.25;
-    m.finger_damping = 1.68;
     signals::add_note(s, m, signals::render_model(m, 0), 5052, 0.7);
     for (int block : {64, 2048}) {
         const auto got = run(s.samples, block, 44100);
