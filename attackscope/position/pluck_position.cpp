@@ -344,10 +344,16 @@ int64_t pluck_tracker::watch_from_here() {
         watch_.begin(lag, 0.0);
         return 1;
     }
+    int64_t units = 0;
+    watch_.begin(lag, correlation_at(start_, to, lag, units));
+    return units;
+}
+
+double pluck_tracker::correlation_at(int64_t from, int64_t to, int lag, int64_t &units) const {
     // Every stride-th sample: at most watch_units of them, whatever the rate.
-    const int64_t stride = std::max<int64_t>(1, (to - start_ + watch_units - 1) / watch_units);
-    watch_.begin(lag, pitch_watch::correlation_over(history_, start_, to, lag, stride));
-    return (to - start_) / stride + 1;
+    const int64_t stride = std::max<int64_t>(1, (to - from + watch_units - 1) / watch_units);
+    units = (to - from) / stride + 1;
+    return pitch_watch::correlation_over(history_, from, to, lag, stride);
 }
 
 int64_t pluck_tracker::rang_before(double f0, int64_t release) {
@@ -356,10 +362,9 @@ int64_t pluck_tracker::rang_before(double f0, int64_t release) {
     const int64_t from = release - static_cast<int64_t>(pitch_watch::remember_seconds * sr_);
     if (lag < 1 || !history_.holds(from - lag) || release <= from)
         return 1;
-    const int64_t stride = std::max<int64_t>(1, (release - from + watch_units - 1) / watch_units);
-    rang_before_ = pitch_watch::correlation_over(history_, from, release, lag, stride) >=
-                   pitch_watch::free_correlation;
-    return (release - from) / stride + 1;
+    int64_t units = 0;
+    rang_before_ = correlation_at(from, release, lag, units) >= pitch_watch::free_correlation;
+    return units;
 }
 
 bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &d) {

@@ -142,6 +142,9 @@ class pluck_tracker {
     int64_t rang_before(double f0, int64_t release);
     // Starts the watch on the series just found; the units spent.
     int64_t watch_from_here();
+    // The input's correlation with itself `lag` back over [from, to), taken over at most
+    // watch_units samples; `units` gets what it cost.
+    double correlation_at(int64_t from, int64_t to, int lag, int64_t &units) const;
 
     double sr_ = 0.0;
     int max_block_ = 0;
