@@ -51,7 +51,12 @@ outcome run(const signals::rendered_note &note, int block, int rate) {
     outcome o;
     std::vector<float> in(static_cast<size_t>(block));
     const size_t total = note.samples.size();
-    for (size_t at = 0; at < total; at += static_cast<size_t>(block)) {
+    // Then silence while a note is in hand, as the program plays it: a note measured again
+    // gives its estimate later. The render's abrupt end (its edge placed a few ms before) is no
+    // note of it.
+    const size_t most = total + 2 * static_cast<size_t>(rate);
+    for (size_t at = 0; at < total || (tracker.busy() && at < most);
+         at += static_cast<size_t>(block)) {
         for (size_t i = 0; i < in.size(); i++)
             in[i] = at + i < total ? note.samples[at + i] : 0.0f;
         const size_t before = obj.outlet(2).size();
@@ -60,7 +65,8 @@ outcome run(const signals::rendered_note &note, int block, int rate) {
         tracker.push(in.data(), block);
         dsp::pluck_estimate e;
         const bool note_begun = static_cast<double>(at) + block > note.release - 0.04 * rate;
-        if (tracker.advance(block, !kind.analysed, e) && note_begun) {
+        if (tracker.advance(block, !kind.analysed, e) && note_begun &&
+            e.release_sample < static_cast<int64_t>(total) - rate / 50) {
             if (o.estimates == 0) {
                 o.first = e;
                 o.details = tracker.details();

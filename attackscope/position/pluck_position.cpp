@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "position/confidence.h"
 #include "position/counts.h"
@@ -61,8 +62,10 @@ void pluck_tracker::push(const float *in, int n) {
         if (found == note_detector::rise::none)
             return;
         // A faint rise begins a note only while none is in hand: within one it is that note's
-        // own swelling or beating, and would cut it short.
-        if (found == note_detector::rise::faint && (busy() || candidate_ >= 0))
+        // own swelling or beating, and would cut it short. A note measured again was released
+        // 150 ms or more before: a faint rise now is the next note's, which cuts it short (it
+        // was lost when the note measured again ran into it).
+        if (found == note_detector::rise::faint && ((busy() && !restarting_) || candidate_ >= 0))
             return;
         // A rise in the lowest band alone, while a note that rose sharply is measured or
         // confirmed, is that note swelling (a low string's own periodic edges growing): a release
@@ -239,7 +242,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             if (s.state == stage_state::done) {
                 stage_ = stage::prepare_fit;
                 const double f = check_.corrected();
-                if (f > 0.0 && !(remeasured_ > 0 && std::fabs(f / first_f0_ - 1.0) < 0.03)) {
+                if (f > 0.0 && !(remeasured_ > 0 && std::fabs(f / first_f0_ - 1.0) < same_series)) {
                     if (remeasured_ == 0)
                         first_f0_ = partials_.f0();
                     period_samples_ = sr_ / f;
@@ -307,12 +310,18 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         // string's, did not sound before the first release.
         const double ratio = result.f0 > 0.0 ? fallback_.f0 / result.f0 : 0.0;
         const bool within = ratio >= 1.5 && std::fabs(ratio / std::round(ratio) - 1.0) < 0.01;
-        if ((within && rang_before_) || !(result.position > 0.0)) {
+        // Measured again because its first period never held, the same series again is the
+        // string measured twice, the second time later in its decay: the first stands.
+        const bool same = never_held_ && std::fabs(ratio - 1.0) < same_series;
+        if ((within && rang_before_) || !(result.position > 0.0) || same) {
             result = fallback_;
             d = fallback_details_;
         } else {
-            // Where the let-go was not found, the release stays where it was placed.
-            result.release_sample = let_go_ >= 0 ? let_go_ : fallback_.release_sample;
+            // Where the let-go was not found, the release stays where it was placed; so too
+            // where the first period never held (the input never stood at it, so where it left
+            // it says nothing, and the first release was heard as one).
+            result.release_sample =
+                let_go_ >= 0 && !never_held_ ? let_go_ : fallback_.release_sample;
         }
     }
     restarting_ = false;
@@ -341,7 +350,7 @@ int64_t pluck_tracker::watch_from_here() {
     const int64_t to = std::min(history_.total(),
                                 start_ + static_cast<int64_t>(pitch_watch::remember_seconds * sr_));
     if (!history_.holds(start_ - lag) || to <= start_) {
-        watch_.begin(lag, 0.0);
+        watch_.begin(lag, std::numeric_limits<double>::quiet_NaN());
         return 1;
     }
     int64_t units = 0;
@@ -375,9 +384,13 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
     // in the way.
     if (stage_ != stage::idle || candidate_ >= 0)
         return false;
-    if (restarted_ || !(e.position > 0.0) || !watch_.left())
+    // A note read from the push or from a louder string still ringing has the wrong series and
+    // no confidence: it too is measured again (the finger has let go by now).
+    const bool never_held = watch_.never_held() && e.confidence < no_confidence;
+    if (restarted_ || !(e.position > 0.0) || !(watch_.left() || never_held))
         return false;
     restarted_ = restarting_ = true;
+    never_held_ = never_held;
     rang_before_ = true;
     let_go_ = -1;
     fallback_ = e;

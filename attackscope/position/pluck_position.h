@@ -133,9 +133,10 @@ class pluck_tracker {
         fit
     };
     bool gathering() const { return stage_ == stage::release && release_.gathering(); }
-    // Whether `e` was measured on a string still held (the input has since left its period);
-    // if so, the note is measured again from now, its release placed where it was let go, and
-    // `e` kept in reserve.
+    // Whether `e` was measured on a string still held (the input has since left its period), or
+    // on no free string (the input never repeated at its period, and `e` has no confidence); if
+    // so, the note is measured again from now, its release placed where it was let go, and `e`
+    // kept in reserve.
     bool measure_again(const pluck_estimate &e, const pluck_details &d);
     // Sets rang_before_: whether the input repeated at the period of f0 (Hz) over the 30 ms
     // before `release` (true where the history no longer holds them); the units spent.
@@ -161,6 +162,7 @@ class pluck_tracker {
     bool restarted_ = false;    // the note was measured again once already
     bool restarting_ = false;   // the analysis running measures it again
     bool rang_before_ = true;   // the series measured again sounded before the first release
+    bool never_held_ = false;   // it is measured again because its first period never held
     held_release held_;         // where it was let go
     bool placing_ = false;      // the release search places that let-go
     int64_t let_go_ = -1;       // the let-go placed, or -1
@@ -186,6 +188,10 @@ class pluck_tracker {
     bool period_retried_ = false; // the period search has begun again from a later start
     double period_samples_ = 0.0; // the rough period, or the corrected one once measured again
     static constexpr int most_remeasures = 2;
+    // Two series within 3% are one (a series fit's f0 moves far less between measurements).
+    static constexpr double same_series = 0.03;
+    // Confidence below this is none: the fit found no comb it could tell from another.
+    static constexpr double no_confidence = 0.05;
     int remeasured_ = 0;    // times the note was measured again from a corrected series
     double first_f0_ = 0.0; // the series first followed, Hz
     stage stage_ = stage::idle;
