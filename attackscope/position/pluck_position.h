@@ -45,8 +45,9 @@ struct pluck_details {
 //                   one for the partials' frequencies, and one of 46 ms up to the release;
 //   partial_series  the partials up the stretched series, f0 and B refitted as they are found;
 //   pitch_watch     whether the input goes on repeating at that series' period (a string held
-//                   ringing by the finger and let go without a rise leaves it): if not, the
-//                   note is measured once more when its estimate is due;
+//                   ringing by the finger and let go without a rise leaves it), or never did
+//                   (with no confidence: the push or a louder ringing string was measured): if
+//                   so, the note is measured once more when its estimate is due;
 //   held_release    where it left that period, and there the let-go's edge: its release;
 //   pitch_check     whether that series is the note's own (and not a string that rang before
 //                   the release, seen in a window that ends there); if not, the note is
