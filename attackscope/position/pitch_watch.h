@@ -22,7 +22,8 @@ class pitch_watch {
         stop();
     }
     // Watches lag `lag` (samples) from now on, forgetting what was fed before; `measured` is
-    // the correlation at that lag where the note was measured (correlation_over()).
+    // the correlation at that lag where the note was measured (correlation_over()), NaN where
+    // it could not be.
     void begin(int lag, double measured) {
         lag_ = lag > 0 ? lag : 0;
         measured_ = measured;

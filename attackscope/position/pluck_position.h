@@ -136,8 +136,8 @@ class pluck_tracker {
     bool gathering() const { return stage_ == stage::release && release_.gathering(); }
     // Whether `e` was measured on a string still held (the input has since left its period), or
     // on no free string (the input never repeated at its period, and `e` has no confidence); if
-    // so, the note is measured again from now, its release placed where it was let go, and `e`
-    // kept in reserve.
+    // so, the note is measured again from now, its release placed where a held string was let
+    // go (else where it was heard), and `e` kept in reserve.
     bool measure_again(const pluck_estimate &e, const pluck_details &d);
     // Sets rang_before_: whether the input repeated at the period of f0 (Hz) over the 30 ms
     // before `release` (true where the history no longer holds them); the units spent.
