@@ -2,7 +2,8 @@
 // noise and a second string ringing, drawn from a seed; tables by what varies, at blocks of 64
 // and 2048. scripts/position-eval.sh runs it; --seed S --count N --misses for more; --brief for
 // the resolvable notes' rows and the misses' causes alone; --exact prints every estimate's fields
-// in hexadecimal instead, to compare two builds bit for bit.
+// in hexadecimal instead, to compare two builds bit for bit; --without-noise plays the same notes
+// without their noise, which shows what the noise costs.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -69,6 +70,8 @@ struct stream_case {
     int rate = 44100;
 };
 
+bool without_noise = false;
+
 stream_case make_stream(uint32_t seed) {
     draw r(seed * 7919u + 17u);
     stream_case s;
@@ -105,7 +108,9 @@ stream_case make_stream(uint32_t seed) {
         signals::add_note(s.stream, first, a, lead, peak);
         s.notes.push_back({first, s.stream.notes[0], noise, 0, s.rate, peak});
     }
-    if (noise > -300)
+    // The draw is the same either way, so each note keeps its circumstances (and its noise's
+    // label) without its noise.
+    if (noise > -300 && !without_noise)
         signals::add_white_noise(s.stream, noise, seed + 5u);
     return s;
 }
@@ -386,11 +391,16 @@ int main(int argc, char **argv) {
             list_notes = true;
         else if (a == "--brief")
             brief = true;
+        else if (a == "--without-noise")
+            without_noise = true;
     }
     std::printf(
         "Modelled strings: %d streams from seed %u (a quarter of them two notes, the second "
         "under the first still ringing).\n",
         count, seed);
+    if (without_noise)
+        std::printf(
+            "Played without their noise (the rows by noise hold the notes drawn with it).\n");
     std::vector<stream_case> streams;
     for (int i = from; i < from + count; i++)
         streams.push_back(make_stream(seed * 100000u + static_cast<uint32_t>(i)));
