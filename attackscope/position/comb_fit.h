@@ -16,9 +16,10 @@ namespace dsp {
 // floor below which a measured amplitude says nothing (noise or leakage, relative to the envelope).
 // The fit minimises the weighted squared residual over (beta, gamma), with c0..c3 solved exactly
 // for each pair. gamma may also be "none" (no second comb; its near-end 1/n slope is then part of
-// c1), and is so unless the pair lowers n*ln(rss) by more than 1.5 ln(n), n the harmonics used. The
-// two combs are interchangeable: the result has beta >= gamma. start() and step() allocate nothing
-// and may run on the audio thread.
+// c1), and is so unless the pair lowers n*ln(rss) by more than 1.5 ln(n), n the harmonics used, and
+// still does so with each fit's worst-fitting harmonic left out. The two combs are
+// interchangeable: the result has beta >= gamma. start() and step() allocate nothing and may run
+// on the audio thread.
 class comb_fit {
   public:
     static constexpr int max_harmonics = 48;
@@ -50,6 +51,19 @@ class comb_fit {
   private:
     enum class stage { coarse, pickup, refine, simpler, done };
     double trial(double beta, double gamma) const; // weighted residual sum of squares
+    // The same without the harmonic that fits worst there (+inf when nothing could be fitted).
+    double trial_without_worst(double beta, double gamma) const;
+    // The residuals y - ln(comb + eps) of a trial, before the envelope.
+    void comb_residuals(double beta, double gamma, double *r) const;
+    // The envelope's normal matrix over the harmonics but `skip` (-1 for none), inverted.
+    bool envelope_inverse(int skip, double (&out)[terms][terms]) const;
+    // Its right-hand side for residuals r, and their weighted square, likewise.
+    void envelope_sums(const double *r, int skip, double (&b)[terms], double &rr) const;
+    // What the envelope fitted with that inverse takes off the weighted square.
+    static double explained(const double (&b)[terms], const double (&inverse)[terms][terms]);
+    // Whether a pair with residual sum pair_rss earns its second comb over one with single_rss.
+    static bool earns(double single_rss, double pair_rss, int used);
+    void take_single(); // the better comb of the pair alone
     void next_stage();
     void finish(); // the result from the best trial
 
@@ -69,8 +83,10 @@ class comb_fit {
     double fine_centre_ = 0.0; // of the pickup's fine places, for the candidate scanned
     int refine_round_ = 0;
     double best_beta_ = 0.0, best_gamma_ = 0.0, best_rss_ = 0.0;
-    double single_rss_[2] = {};  // each comb of the best pair alone
-    double round_rss_[100] = {}; // the longest round is the coarse grid
+    double single_rss_[2] = {};   // each comb of the best pair alone
+    int single_ = 0;              // the better of them
+    double single_trimmed_ = 0.0; // that comb's without its worst harmonic
+    double round_rss_[100] = {};  // the longest round is the coarse grid
     double beta_ = 0.0, gamma_ = 0.0, residual_ = 0.0, margin_ = 1.0;
     int used_ = 0;
 };
