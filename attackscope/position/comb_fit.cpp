@@ -304,9 +304,9 @@ int64_t comb_fit::step(int64_t budget) {
                 }
                 break;
             }
-            const double single_comb = single_ == 0 ? best_beta_ : best_gamma_;
             if (cursor_ == 2) {
-                single_trimmed_ = trial_without_worst(single_comb, none);
+                single_trimmed_ =
+                    trial_without_worst(single_ == 0 ? best_beta_ : best_gamma_, none);
                 cursor_++;
                 break;
             }
