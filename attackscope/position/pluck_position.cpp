@@ -23,6 +23,10 @@ void pluck_tracker::prepare(double sr, int max_block) {
     retry_delay_ = static_cast<int>(clamped(std::round(0.03 * sr_), 1, 1 << 24));
     release_.prepare(sr_, max_block_);
     period_.prepare(sr_, lowest_f0, highest_f0);
+    // Retries until the last stretch searched reaches past the longest hold (the confirmation):
+    // a low string held that long raises no rise at its let-go over its own push.
+    most_period_retries_ = static_cast<int>(
+        clamped(std::ceil(double(confirm_ - period_.longest()) / retry_delay_), 1, 16));
     spectrum_.prepare(sr_, lowest_f0, spectrum::amplitudes);
     fine_.prepare(sr_, lowest_f0, spectrum::frequencies);
     before_.prepare(sr_, lowest_f0, spectrum::earlier);
@@ -42,7 +46,7 @@ void pluck_tracker::reset() {
     history_.reset();
     detector_.reset();
     candidate_ = first_rise_ = -1;
-    note_start_ = -1;
+    note_start_ = set_aside_ = -1;
     restarted_ = restarting_ = placing_ = false;
     let_go_ = -1;
     watch_.stop();
@@ -65,20 +69,21 @@ void pluck_tracker::push(const float *in, int n) {
         // own swelling or beating, and would cut it short. A note measured again was released
         // 150 ms or more before: a faint rise now is the next note's, which cuts it short (it
         // was lost when the note measured again ran into it).
-        if (found == note_detector::rise::faint && ((busy() && !restarting_) || candidate_ >= 0))
+        const bool sharp = detector_.sharp();
+        if (found == note_detector::rise::faint && ((busy() && !restarting_) || candidate_ >= 0)) {
+            if (candidate_ < 0)
+                set_aside(i, sharp);
             return;
+        }
         // A rise in the lowest band alone, while a note that rose sharply is measured or
         // confirmed, is that note swelling (a low string's own periodic edges growing): a release
         // is at least as sharp as what came before it.
-        const bool sharp = detector_.sharp();
         const bool swell =
             !sharp && note_sharp_ && note_start_ >= 0 && i < note_start_ + confirm_ && busy();
-        if (!swell) {
-            if (candidate_ < 0)
-                first_rise_ = i;
-            candidate_ = i;
-            candidate_sharp_ = sharp;
-        }
+        if (swell)
+            set_aside(i, sharp);
+        else
+            take_rise(i, sharp);
     });
 }
 
@@ -90,13 +95,14 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     // past its confirmation is taken up: the fit needs no history, and its work is bounded (at
     // most about 40 ms of the budget), well within what the history keeps of the new release.
     const bool fitting = stage_ == stage::prepare_fit || stage_ == stage::fit;
-    if (candidate_ >= 0 && !(fitting && first_rise_ >= release_.release() + confirm_)) {
-        if (pending_ && first_rise_ < waiting_.release_sample + confirm_)
+    if (candidate_ >= 0 && !(fitting && first_rise_ >= confirmed_from() + confirm_)) {
+        if (pending_ && first_rise_ < waiting_from_ + confirm_)
             pending_ = false; // that note was the finger's push
         if (restarting_ && !pending_) {
             // A new note cuts short the note measured again: its first estimate stands.
             waiting_ = fallback_;
             waiting_details_ = fallback_details_;
+            waiting_from_ = fallback_.release_sample;
             pending_ = true;
         }
         // A note with a period whose analysis outlasts its confirmation (a low string at large
@@ -105,8 +111,9 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         const bool measuring = stage_ == stage::before || stage_ == stage::spectrum ||
                                stage_ == stage::fine || stage_ == stage::partials ||
                                stage_ == stage::watch || stage_ == stage::check;
-        if (measuring && !pending_ && first_rise_ >= release_.release() + confirm_) {
+        if (measuring && !pending_ && first_rise_ >= confirmed_from() + confirm_) {
             waiting_ = {0.0, sr_ / period_samples_, 0.0, 0.0, release_.release()};
+            waiting_from_ = release_.release();
             waiting_details_ = live_details();
             pending_ = true;
         }
@@ -116,8 +123,9 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         note_start_ = candidate_;
         note_sharp_ = candidate_sharp_;
         candidate_ = -1;
+        set_aside_ = -1;
     }
-    if (pending_ && history_.total() >= waiting_.release_sample + confirm_) {
+    if (pending_ && history_.total() >= waiting_from_ + confirm_) {
         pending_ = false;
         if (measure_again(waiting_, waiting_details_))
             return false;
@@ -164,17 +172,17 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             }
             if (s.state == stage_state::done) {
                 start_ = release_.window_start();
-                period_retried_ = false;
+                period_retries_ = 0;
                 period_.begin(start_);
                 stage_ = stage::period;
             }
             break;
         case stage::period:
             s = period_.step(history_, budget);
-            if (s.state == stage_state::failed && !period_retried_) {
+            if (s.state == stage_state::failed && period_retries_ < most_period_retries_) {
                 // The edge found may have been the finger's push, the string still held and let
                 // go within the stretch searched: once more from a little later.
-                period_retried_ = true;
+                period_retries_++;
                 start_ += retry_delay_;
                 period_.begin(start_);
                 s.state = stage_state::running;
@@ -282,9 +290,14 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             }
             break;
         }
-        // No release edge, no clear period or an overwritten history: no note.
-        if (s.state == stage_state::failed)
+        // No release edge, no clear period or an overwritten history: no note. A rise set aside
+        // within it as its swelling was then a let-go after all, and is taken up.
+        if (s.state == stage_state::failed) {
             stage_ = stage::idle;
+            if (set_aside_ > note_start_ && candidate_ < 0 && !restarting_)
+                take_rise(set_aside_, set_aside_sharp_);
+            set_aside_ = -1;
+        }
         if (s.state == stage_state::waiting || (!spare && !gathering()))
             budget = 0;
         budget -= std::max<int64_t>(s.units, 0);
@@ -324,9 +337,13 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                 let_go_ >= 0 && !never_held_ ? let_go_ : fallback_.release_sample;
         }
     }
+    // A note measured again was confirmed at its first release.
+    const int64_t from =
+        restarting_ ? result.release_sample : std::max(result.release_sample, confirmed_from());
     restarting_ = false;
-    if (result.release_sample >= 0 && history_.total() < result.release_sample + confirm_) {
+    if (result.release_sample >= 0 && history_.total() < from + confirm_) {
         waiting_ = result;
+        waiting_from_ = from;
         waiting_details_ = d;
         pending_ = true;
         return false;

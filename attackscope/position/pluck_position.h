@@ -3,6 +3,7 @@
 // history of the input and computed in bounded slices across audio blocks.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "position/comb_fit.h"
@@ -40,7 +41,9 @@ struct pluck_details {
 //   note_detector   candidates: a sudden rise of energy, in one of three bands from 250 Hz to
 //                   4 kHz, over anything recent;
 //   release_search  the release itself, around a candidate;
-//   rough_period    a rough period from the release on (no period: no note);
+//   rough_period    a rough period from the release on, searched again from 30 ms later
+//                   and so on until its stretch reaches past the longest hold (a finger may
+//                   still hold the string; no period at all: no note);
 //   spectrum        a Hann window of four periods from the release, transformed, a longer
 //                   one for the partials' frequencies, and one of 46 ms up to the release;
 //   partial_series  the partials up the stretched series, f0 and B refitted as they are found;
@@ -56,7 +59,8 @@ struct pluck_details {
 //   judge()         the confidence, and which comb is the pluck's.
 // A later candidate while a note is measured, or within confirm (150 ms) of its release before
 // its estimate is out, replaces it: the first was the finger's push, a knock or the start of
-// noise. A stretch without a release edge or a clear period is no note and ends silently;
+// noise. A stretch without a release edge or a clear period is no note and ends silently (a
+// rise within it that was set aside as its swelling is then taken up: it was the let-go);
 // every other note ends with exactly one estimate, {0, f0, 0} (f0 possibly 0) when its partials
 // or comb cannot be measured, or when a later note cuts its analysis short after its
 // confirmation (the rough f0 then; a note whose comb fit alone is left finishes it first).
@@ -139,6 +143,21 @@ class pluck_tracker {
     // so, the note is measured again from now, its release placed where a held string was let
     // go (else where it was heard), and `e` kept in reserve.
     bool measure_again(const pluck_estimate &e, const pluck_details &d);
+    // Where the 150 ms of the note now measured run from: the later of its release and the rise
+    // it was heard by (in noise the release search may place a push's edge up to 4 ms before
+    // its rise, and a let-go 150 ms after that rise would be taken for the next note).
+    int64_t confirmed_from() const { return std::max(release_.release(), note_start_); }
+    // A rise at stream index i becomes the candidate, or is kept aside as the note's swelling.
+    void take_rise(int64_t i, bool sharp) {
+        if (candidate_ < 0)
+            first_rise_ = i;
+        candidate_ = i;
+        candidate_sharp_ = sharp;
+    }
+    void set_aside(int64_t i, bool sharp) {
+        set_aside_ = i;
+        set_aside_sharp_ = sharp;
+    }
     // Sets rang_before_: whether the input repeated at the period of f0 (Hz) over the 30 ms
     // before `release` (true where the history no longer holds them); the units spent.
     int64_t rang_before(double f0, int64_t release);
@@ -151,7 +170,7 @@ class pluck_tracker {
     double sr_ = 0.0;
     int max_block_ = 0;
     int confirm_ = 0;     // samples after a release before its estimate is given
-    int retry_delay_ = 0; // a second period search starts this much later than the first
+    int retry_delay_ = 0; // each period search again starts this much later than the last
     double pickup_ = 0.0; // known pickup position, 0 for none
 
     input_history history_;
@@ -174,6 +193,10 @@ class pluck_tracker {
     // what came before is judged by when the new note was first heard, as with small blocks.
     int64_t first_rise_ = -1;
     int64_t note_start_ = -1; // the candidate the note now measured or confirmed began with
+    // The latest rise set aside as the note's own swelling, or -1: if that note proves no note
+    // (no clear period: the finger still held the string there), the rise was its let-go.
+    int64_t set_aside_ = -1;
+    bool set_aside_sharp_ = false;
     bool candidate_sharp_ = false, note_sharp_ = false; // they rose at 1 or 4 kHz
     release_search release_;
     rough_period period_;
@@ -185,8 +208,9 @@ class pluck_tracker {
     pitch_check check_;
     comb_fit fit_;
 
-    int64_t start_ = 0;           // the analysis's first sample
-    bool period_retried_ = false; // the period search has begun again from a later start
+    int64_t start_ = 0;      // the analysis's first sample
+    int period_retries_ = 0; // times the period search has begun again from a later start
+    int most_period_retries_ = 1;
     double period_samples_ = 0.0; // the rough period, or the corrected one once measured again
     static constexpr int most_remeasures = 2;
     // Two series within 3% are one (a series fit's f0 moves far less between measurements).
@@ -197,8 +221,9 @@ class pluck_tracker {
     double first_f0_ = 0.0; // the series first followed, Hz
     stage stage_ = stage::idle;
     int64_t last_units_ = 0;
-    bool pending_ = false; // an estimate waits until confirm_ after its release
+    bool pending_ = false; // an estimate waits until confirm_ after waiting_from_
     pluck_estimate waiting_{};
+    int64_t waiting_from_ = 0;
 };
 
 } // namespace dsp

@@ -193,10 +193,10 @@ bool brief = false;
 void print_notes(const outcomes &t) {
     std::printf("block,f0,B,beta,output,gamma,noise,ringing,contact,width,lowpass,est,position,"
                 "est_f0,f0_err,est_B,confidence,other,residual,spread,aperiodicity,margin,used,"
-                "release_ms\n");
+                "release_ms,rows\n");
     for (const outcome &o : t)
         std::printf("%d,%.4f,%.3e,%.4f,%d,%.3f,%.0f,%d,%.0f,%.1f,%.0f,%d,%.4f,%.4f,%.5f,%.3e,%.3f,"
-                    "%.3f,%.3f,%.4f,%.3f,%.4f,%d,%.1f\n",
+                    "%.3f,%.3f,%.4f,%.3f,%.4f,%d,%.1f,%d\n",
                     o.block, o.c.truth.f0, o.c.truth.inharmonicity, o.c.truth.position,
                     static_cast<int>(o.c.model.output), o.c.model.pickup, o.c.noise_dbfs,
                     o.c.ringing, o.c.model.contact_ms, o.c.model.width_mm, o.c.model.lowpass_hz,
@@ -206,7 +206,8 @@ void print_notes(const outcomes &t) {
                     o.first.aperiodicity, o.first.margin, o.first.used,
                     o.estimates > 0 ? static_cast<double>(o.first.release - o.c.truth.release) *
                                           1000.0 / o.c.rate
-                                    : 0.0);
+                                    : 0.0,
+                    o.rows);
 }
 
 void header(const std::string &title) {
