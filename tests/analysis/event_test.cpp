@@ -5,10 +5,10 @@
 #include <limits>
 #include <vector>
 
+#include "dsp/numeric.h"
 #include "engine/analysis.h"
 #include "engine/engine.h"
 #include "failing_alloc.h"
-#include "dsp/numeric.h"
 #include "signals.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "pd_host.h"
 #include "dsp/pitch.h"
+#include "pd_host.h"
 #include "pitch_scratch.h"
 #include "signals.h"
 

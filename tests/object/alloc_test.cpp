@@ -19,7 +19,7 @@ TEST_F(Alloc, FailedAllocationIsReportedOncePerChainBuildAndRetried) {
             << pdhost::console()[0];
         EXPECT_EQ(x()->x_hist[0], nullptr);
         EXPECT_EQ(x()->x_params.x_onsetratio, 10.0f); // the rest of the reset still happens
-        EXPECT_EQ(blocks(3, 0.5f), "AAA");   // idle: nothing is sent
+        EXPECT_EQ(blocks(3, 0.5f), "AAA");            // idle: nothing is sent
         EXPECT_TRUE(obj.outlet(2).empty());
         EXPECT_TRUE(obj.outlet(1).empty());
     }
