@@ -127,34 +127,46 @@ TEST(RealStrings, ALowStringHeldPastTwoPeriodSearchesIsStillMeasured) {
     }
 }
 
+// A note as the evaluation draws it, every field it varies given, alone in white noise at -45
+// dBFS from `lead` samples on.
+struct drawn {
+    double f0, b, t60_low, t60_high, beta, width, contact, push, release, damping, lowpass;
+    signals::string_output output;
+    int lead;
+    double peak;
+    uint32_t noise_seed;
+};
+
+signals::modelled_stream in_noise(const drawn &c) {
+    signals::string_model m = guitar(c.f0, c.beta, 44100);
+    m.inharmonicity = c.b;
+    m.t60_low = c.t60_low;
+    m.t60_high = c.t60_high;
+    m.width_mm = c.width;
+    m.contact_ms = c.contact;
+    m.push_ms = c.push;
+    m.release_ms = c.release;
+    m.finger_damping = c.damping;
+    m.output = c.output;
+    m.body_seed = 819966;
+    m.lowpass_hz = c.lowpass;
+    m.seconds = 0.7;
+    signals::modelled_stream s;
+    signals::add_note(s, m, signals::render_model(m, 0), c.lead, c.peak);
+    signals::add_white_noise(s, -45, c.noise_seed);
+    return s;
+}
+
 // A finger held the string nearly 150 ms in noise: the push's edge is placed up to 4 ms before
 // the rise it was heard by, and the let-go comes just past 150 ms after that edge, within 150 ms
 // of the rise. The let-go replaces the push: one row.
 TEST(RealStrings, ALetGoJustUnder150MsAfterThePushsRiseReplacesIt) {
-    struct item {
-        double f0, b, t60_low, t60_high, beta, width, contact, push, release, damping, lowpass;
-        int lead;
-        double peak;
-        uint32_t noise_seed;
-    };
-    for (const item c : {item{164.892, 2.03783e-4, 5.147, 0.5179, 0.21584, 19.99, 148.37, 9.95,
-                              1.385, 0.5402, 5616.3, 6895, 0.3011, 200167},
-                         item{245.405, 6.37867e-5, 5.808, 0.7638, 0.17574, 7.664, 149.02, 12.14,
-                              1.561, 0.7431, 7476.5, 3387, 0.5027, 300039}}) {
-        signals::string_model m = guitar(c.f0, c.beta, 44100);
-        m.inharmonicity = c.b;
-        m.t60_low = c.t60_low;
-        m.t60_high = c.t60_high;
-        m.width_mm = c.width;
-        m.contact_ms = c.contact;
-        m.push_ms = c.push;
-        m.release_ms = c.release;
-        m.finger_damping = c.damping;
-        m.lowpass_hz = c.lowpass;
-        m.seconds = 0.7;
-        signals::modelled_stream s;
-        signals::add_note(s, m, signals::render_model(m, 0), c.lead, c.peak);
-        signals::add_white_noise(s, -45, c.noise_seed);
+    constexpr auto bridge = signals::string_output::bridge;
+    for (const drawn &c : {drawn{164.892, 2.03783e-4, 5.147, 0.5179, 0.21584, 19.99, 148.37, 9.95,
+                                 1.385, 0.5402, 5616.3, bridge, 6895, 0.3011, 200167},
+                           drawn{245.405, 6.37867e-5, 5.808, 0.7638, 0.17574, 7.664, 149.02, 12.14,
+                                 1.561, 0.7431, 7476.5, bridge, 3387, 0.5027, 300039}}) {
+        const signals::modelled_stream s = in_noise(c);
         for (int block : {64, 2048}) {
             const auto got = run(s.samples, block, 44100);
             ASSERT_EQ(got.size(), 1u) << c.f0 << " " << block;
@@ -167,34 +179,13 @@ TEST(RealStrings, ALetGoJustUnder150MsAfterThePushsRiseReplacesIt) {
 // set aside as the push's swelling, and the push, measured, gives no position. The note is then
 // measured again from that rise.
 TEST(RealStrings, ALetGoSetAsideAsTheSwellingIsMeasuredWhenThePushGivesNothing) {
-    struct item {
-        double f0, b, t60_low, t60_high, beta, width, contact, push, release, damping, lowpass;
-        signals::string_output output;
-        int lead;
-        double peak;
-        uint32_t noise_seed;
-    };
-    for (const item c :
-         {item{81.4312, 9.18292e-05, 1.96611, 1.02284, 0.405543, 5.6448, 97.7146, 2.68449, 1.62705,
-               0.840255, 6877.64, signals::string_output::bridge, 5049, 0.7057, 1100042},
-          item{74.9689, 1.02973e-05, 2.03635, 0.416866, 0.444035, 3.16267, 44.1014, 2.99747,
-               1.92199, 0.856983, 7901.09, signals::string_output::body, 11267, 0.3223, 1500138}}) {
-        signals::string_model m = guitar(c.f0, c.beta, 44100);
-        m.inharmonicity = c.b;
-        m.t60_low = c.t60_low;
-        m.t60_high = c.t60_high;
-        m.width_mm = c.width;
-        m.contact_ms = c.contact;
-        m.push_ms = c.push;
-        m.release_ms = c.release;
-        m.finger_damping = c.damping;
-        m.output = c.output;
-        m.body_seed = 819966;
-        m.lowpass_hz = c.lowpass;
-        m.seconds = 0.7;
-        signals::modelled_stream s;
-        signals::add_note(s, m, signals::render_model(m, 0), c.lead, c.peak);
-        signals::add_white_noise(s, -45, c.noise_seed);
+    for (const drawn &c :
+         {drawn{81.4312, 9.18292e-05, 1.96611, 1.02284, 0.405543, 5.6448, 97.7146, 2.68449, 1.62705,
+                0.840255, 6877.64, signals::string_output::bridge, 5049, 0.7057, 1100042},
+          drawn{74.9689, 1.02973e-05, 2.03635, 0.416866, 0.444035, 3.16267, 44.1014, 2.99747,
+                1.92199, 0.856983, 7901.09, signals::string_output::body, 11267, 0.3223,
+                1500138}}) {
+        const signals::modelled_stream s = in_noise(c);
         for (int block : {64, 2048}) {
             const auto got = run(s.samples, block, 44100);
             ASSERT_EQ(got.size(), 1u) << c.f0 << " " << block;
