@@ -404,7 +404,9 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
     if (stage_ != stage::idle || candidate_ >= 0)
         return false;
     // A note read from the push or from a louder string still ringing has the wrong series and
-    // no confidence: it too is measured again (the finger has let go by now).
+    // no confidence: it too is measured again (the finger has let go by now). So is a note that
+    // gave no position at all, wherever its period was watched: the watch starts late, often
+    // after the let-go, and cannot yet tell (a string held long in noise, seen only as its push).
     const bool never_held = watch_.never_held() && e.confidence < no_confidence;
     // A note that gave no position, with a rise set aside after its release as its swelling:
     // that rise was the let-go, and the note is measured again from it.
@@ -424,7 +426,8 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
         watch_.stop();
         return true;
     }
-    if (restarted_ || !(e.position > 0.0) || !(watch_.left() || never_held))
+    const bool measured_again = e.position > 0.0 ? watch_.left() || never_held : watch_.lag() > 0;
+    if (restarted_ || !measured_again)
         return false;
     from_rise_ = false;
     restarted_ = restarting_ = true;

@@ -135,6 +135,7 @@ struct drawn {
     int lead;
     double peak;
     uint32_t noise_seed;
+    double body_seed = 1;
 };
 
 signals::modelled_stream in_noise(const drawn &c) {
@@ -148,7 +149,7 @@ signals::modelled_stream in_noise(const drawn &c) {
     m.release_ms = c.release;
     m.finger_damping = c.damping;
     m.output = c.output;
-    m.body_seed = 819966;
+    m.body_seed = c.body_seed;
     m.lowpass_hz = c.lowpass;
     m.seconds = 0.7;
     signals::modelled_stream s;
@@ -183,14 +184,28 @@ TEST(RealStrings, ALetGoSetAsideAsTheSwellingIsMeasuredWhenThePushGivesNothing) 
          {drawn{81.4312, 9.18292e-05, 1.96611, 1.02284, 0.405543, 5.6448, 97.7146, 2.68449, 1.62705,
                 0.840255, 6877.64, signals::string_output::bridge, 5049, 0.7057, 1100042},
           drawn{74.9689, 1.02973e-05, 2.03635, 0.416866, 0.444035, 3.16267, 44.1014, 2.99747,
-                1.92199, 0.856983, 7901.09, signals::string_output::body, 11267, 0.3223,
-                1500138}}) {
+                1.92199, 0.856983, 7901.09, signals::string_output::body, 11267, 0.3223, 1500138,
+                819966}}) {
         const signals::modelled_stream s = in_noise(c);
         for (int block : {64, 2048}) {
             const auto got = run(s.samples, block, 44100);
             ASSERT_EQ(got.size(), 1u) << c.f0 << " " << block;
             EXPECT_NEAR(got[0].position, s.notes[0].position, 0.02) << c.f0 << " " << block;
         }
+    }
+}
+
+// A low string held 130 ms in noise, heard through a body: its let-go makes no rise and comes
+// before the watch on the push's period is ready, and the push gives no position. The note is
+// measured again all the same.
+TEST(RealStrings, ANoteThatGaveNoPositionIsMeasuredAgain) {
+    const signals::modelled_stream s = in_noise(
+        {62.5922, 1.22016e-05, 5.2035, 1.0033, 0.382378, 10.9184, 130.174, 7.46164, 1.91068,
+         1.30928, 0.0, signals::string_output::body, 7475, 0.3422, 400077, 733505});
+    for (int block : {64, 2048}) {
+        const auto got = run(s.samples, block, 44100);
+        ASSERT_EQ(got.size(), 1u) << block;
+        EXPECT_NEAR(got[0].position, s.notes[0].position, 0.02) << block;
     }
 }
 
