@@ -401,49 +401,48 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
     // is measured once more from now, and this estimate stands if nothing better comes.
     // Only while no other note has begun: its samples would be in the watch, and its analysis
     // in the way.
-    if (stage_ != stage::idle || candidate_ >= 0)
+    if (stage_ != stage::idle || candidate_ >= 0 || restarted_)
         return false;
-    // A note read from the push or from a louder string still ringing has the wrong series and
-    // no confidence: it too is measured again (the finger has let go by now). So is a note that
-    // gave no position at all, wherever its period was watched: the watch starts late, often
-    // after the let-go, and cannot yet tell (a string held long in noise, seen only as its push).
-    const bool never_held = watch_.never_held() && e.confidence < no_confidence;
     // A note that gave no position, with a rise set aside after its release as its swelling:
     // that rise was the let-go, and the note is measured again from it.
-    if (!restarted_ && !(e.position > 0.0) && set_aside_ > e.release_sample &&
+    if (!(e.position > 0.0) && set_aside_ > e.release_sample &&
         history_.holds(set_aside_ - release_.span())) {
-        restarted_ = restarting_ = from_rise_ = true;
+        begin_again(e, d);
+        from_rise_ = true;
         never_held_ = false;
-        rang_before_ = true;
-        let_go_ = -1;
-        fallback_ = e;
-        fallback_details_ = d;
         release_.begin(set_aside_);
         note_start_ = set_aside_;
         note_sharp_ = set_aside_sharp_;
         set_aside_ = -1;
         stage_ = stage::release;
-        watch_.stop();
         return true;
     }
-    const bool measured_again = e.position > 0.0 ? watch_.left() || never_held : watch_.lag() > 0;
-    if (restarted_ || !measured_again)
+    // A note read from the push or from a louder string still ringing has the wrong series and
+    // no confidence: it too is measured again (the finger has let go by now). So is a note that
+    // gave no position at all, wherever its period was watched: the watch starts late, often
+    // after the let-go, and cannot yet tell (a string held long in noise, seen only as its push).
+    const bool never_held = watch_.never_held() && e.confidence < no_confidence;
+    if (!(e.position > 0.0 ? watch_.left() || never_held : watch_.lag() > 0))
         return false;
+    // From where the note was measured (the string still held there) to now; the history holds
+    // it unless the analysis ran long, and what arrives in the next two blocks is kept clear of.
+    held_.begin(history_, start_, history_.total(), watch_.lag(), 2 * int64_t{max_block_});
+    begin_again(e, d);
     from_rise_ = false;
-    restarted_ = restarting_ = true;
     never_held_ = never_held;
+    note_start_ = history_.total();
+    note_sharp_ = true;
+    stage_ = stage::locate;
+    return true;
+}
+
+void pluck_tracker::begin_again(const pluck_estimate &e, const pluck_details &d) {
+    restarted_ = restarting_ = true;
     rang_before_ = true;
     let_go_ = -1;
     fallback_ = e;
     fallback_details_ = d;
-    // From where the note was measured (the string still held there) to now; the history holds
-    // it unless the analysis ran long, and what arrives in the next two blocks is kept clear of.
-    held_.begin(history_, start_, history_.total(), watch_.lag(), 2 * int64_t{max_block_});
-    note_start_ = history_.total();
-    note_sharp_ = true;
-    stage_ = stage::locate;
     watch_.stop();
-    return true;
 }
 
 } // namespace dsp

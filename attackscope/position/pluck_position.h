@@ -138,11 +138,14 @@ class pluck_tracker {
         fit
     };
     bool gathering() const { return stage_ == stage::release && release_.gathering(); }
-    // Whether `e` was measured on a string still held (the input has since left its period), or
-    // on no free string (the input never repeated at its period, and `e` has no confidence); if
-    // so, the note is measured again from now, its release placed where a held string was let
-    // go (else where it was heard), and `e` kept in reserve.
+    // Whether `e` was measured on a string still held (the input has since left its period), on
+    // no free string (the input never repeated at its period, and `e` has no confidence), or
+    // gave no position; if so, the note is measured again from now, its release placed where a
+    // held string was let go (else where it was heard), or from a rise set aside after its
+    // release, and `e` kept in reserve.
     bool measure_again(const pluck_estimate &e, const pluck_details &d);
+    // Starts measuring the note again, `e` (and its details) kept in reserve.
+    void begin_again(const pluck_estimate &e, const pluck_details &d);
     // Where the 150 ms of the note now measured run from: the later of its release and the rise
     // it was heard by (in noise the release search may place a push's edge up to 4 ms before
     // its rise, and a let-go 150 ms after that rise would be taken for the next note).
