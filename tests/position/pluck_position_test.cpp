@@ -499,8 +499,9 @@ TEST(PluckTracker, ANoteStillAnalysedWhenTheNextComesGetsItsRow) {
         ASSERT_EQ(p.estimates.size(), 2u) << later;
         EXPECT_NEAR(static_cast<double>(p.estimates[0].release_sample), low.release, 0.01 * 44100);
         EXPECT_NEAR(p.estimates[0].f0, 41.2, 0.01 * 41.2);
-        if (later > 0.17)
+        if (later > 0.17) {
             EXPECT_NEAR(p.estimates[0].position, 0.3, 0.02);
+        }
         EXPECT_NEAR(p.estimates[1].position, 0.2, 0.02) << later;
     }
 }

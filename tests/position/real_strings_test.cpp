@@ -320,8 +320,9 @@ TEST(RealStrings, ANoteMeasuredWhereTheInputNeverRepeatedIsMeasuredAgain) {
             const auto &n = s.notes.back();
             EXPECT_NEAR(got.back().f0, n.f0, 0.01 * n.f0) << next << block;
             EXPECT_NEAR(got.back().position, n.position, 0.02) << next << block;
-            if (next)
+            if (next) {
                 EXPECT_NEAR(static_cast<double>(got.back().release_sample), n.release, 441);
+            }
         }
     }
 }

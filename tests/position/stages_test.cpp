@@ -166,9 +166,11 @@ TEST(Spectrum, PlacesADecayingPartialWhereverItFallsBetweenBins) {
         for (const double t60 : {0.2, 3.0}) {
             const double f = (114 + offset) * bin;
             std::vector<float> x(3000);
-            for (size_t j = 0; j < x.size(); j++)
-                x[j] = static_cast<float>(std::exp(-6.9 * j / (t60 * sr)) *
-                                          std::cos(2 * M_PI * f * j / sr + 0.4));
+            for (size_t j = 0; j < x.size(); j++) {
+                const double t = static_cast<double>(j);
+                x[j] = static_cast<float>(std::exp(-6.9 * t / (t60 * sr)) *
+                                          std::cos(2 * M_PI * f * t / sr + 0.4));
+            }
             const dsp::input_history h = history_of(x);
             dsp::spectrum s;
             s.prepare(sr, 40.0, dsp::spectrum::frequencies);
@@ -206,10 +208,11 @@ TEST(PitchCheck, TakesTheSeriesThatHoldsTheNotesPartials) {
           item{196.0, 196.0, 0.0, 0.0, 1.0, 1.0, 0.0}, item{82.4, 82.4, 0.0, 0.0, 1.0, 1.0, 0.0}}) {
         std::vector<float> x(6000);
         for (size_t j = 0; j < x.size(); j++) {
-            double v = c.hum_level * std::sin(2 * M_PI * c.hum * j / sr) / 20.0;
+            const double t = static_cast<double>(j);
+            double v = c.hum_level * std::sin(2 * M_PI * c.hum * t / sr) / 20.0;
             for (int n = 1; n * c.note < 6000; n++) {
                 const double odd = n % 2 == 0 ? 1.0 : n < 12 ? c.odd_level : c.odd_high;
-                v += odd * std::sin(2 * M_PI * n * c.note * j / sr + n) / (n * 20.0);
+                v += odd * std::sin(2 * M_PI * n * c.note * t / sr + n) / (n * 20.0);
             }
             x[j] = static_cast<float>(v);
         }
@@ -241,12 +244,13 @@ TEST(PitchCheck, TakesTheNewNoteUnderAStringStillRinging) {
          {item{196.0, 262.0, 262.0}, item{330.0, 110.0, 110.0}, item{196.0, 196.0, 0.0}}) {
         std::vector<float> x(release + 6000);
         for (size_t j = 0; j < x.size(); j++) {
+            const double t = static_cast<double>(j);
             double v = 0.0;
             for (int n = 1; n * c.ringing < 6000; n++)
-                v += std::sin(2 * M_PI * n * c.ringing * j / sr + n) / (n * 20.0);
+                v += std::sin(2 * M_PI * n * c.ringing * t / sr + n) / (n * 20.0);
             if (j >= release)
                 for (int n = 1; n * c.note < 6000; n++)
-                    v += std::sin(2 * M_PI * n * c.note * (j - release) / sr + 2 * n) / (n * 5.0);
+                    v += std::sin(2 * M_PI * n * c.note * (t - release) / sr + 2 * n) / (n * 5.0);
             x[j] = static_cast<float>(v);
         }
         const dsp::input_history h = history_of(x);
