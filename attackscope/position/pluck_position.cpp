@@ -49,6 +49,7 @@ void pluck_tracker::reset() {
     note_start_ = set_aside_ = -1;
     restarted_ = restarting_ = placing_ = false;
     let_go_ = -1;
+    last_f0_ = 0.0;
     watch_.stop();
     pending_ = false;
     stage_ = stage::idle;
@@ -122,6 +123,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         restarting_ = restarted_ = false;
         note_start_ = candidate_;
         note_sharp_ = candidate_sharp_;
+        still_ = still::none;
         candidate_ = -1;
         set_aside_ = -1;
     }
@@ -129,9 +131,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         pending_ = false;
         if (measure_again(waiting_, waiting_details_))
             return false;
-        out = waiting_;
-        details_ = waiting_details_;
-        return true;
+        return give(waiting_, waiting_details_, out);
     }
     if (stage_ == stage::idle)
         return false;
@@ -231,6 +231,13 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                 s.state = stage_state::waiting;
                 break;
             }
+            // A note heard by a rise in the lowest band alone whose first series is the latest
+            // estimate's may be that string's own change (a hand stopping it): the band's
+            // differences cancel a series near a multiple of 500 Hz, so its energy can rise many
+            // times over while the string only fades. Once the series is final, see below.
+            if (!restarting_ && remeasured_ == 0 && !note_sharp_ && last_f0_ > 0.0 &&
+                std::fabs(partials_.f0() / last_f0_ - 1.0) < same_series)
+                still_ = still::energy;
             // The watch decides whether to measure a note again; a note measured again instead
             // learns whether its series sounded before the first release (see below).
             s.units = restarting_ ? rang_before(partials_.f0(), fallback_.release_sample)
@@ -261,6 +268,24 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             }
             break;
         case stage::prepare_fit: {
+            // Such a note whose final series sounded up to its release too, while the input's
+            // energy fell by half or more after it, found no string of its own: no note. A low
+            // string released under a ringing one is corrected to its own series by the pitch
+            // check, which had not sounded; one whose series is not found adds its energy.
+            if (still_ != still::none) {
+                if (budget < watch_units && budget < whole) {
+                    s.state = stage_state::waiting;
+                    break;
+                }
+                if (still_ == still::energy) {
+                    still_ = fell_after(release_.release(), s.units) ? still::period : still::none;
+                } else {
+                    still_ = still::none;
+                    if (sounded_before(partials_.f0(), release_.release(), s.units))
+                        s.state = stage_state::failed;
+                }
+                break;
+            }
             // Indivisible: it runs where the rest of the budget holds it, or first in a block.
             if (budget < fit_setup_units && budget < whole) {
                 s.state = stage_state::waiting;
@@ -307,9 +332,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         if (restarting_ && stage_ == stage::idle && candidate_ < 0) {
             // Measured again, no note was found: the first estimate stands.
             restarting_ = false;
-            out = fallback_;
-            details_ = fallback_details_;
-            return true;
+            return give(fallback_, fallback_details_, out);
         }
         return false;
     }
@@ -352,8 +375,14 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     }
     if (measure_again(result, d))
         return false;
-    out = result;
+    return give(result, d, out);
+}
+
+bool pluck_tracker::give(const pluck_estimate &e, const pluck_details &d, pluck_estimate &out) {
+    out = e;
     details_ = d;
+    // A note left unmeasured may yet be measured from a later rise on its series.
+    last_f0_ = e.position > 0.0 ? e.f0 : 0.0;
     return true;
 }
 
@@ -385,14 +414,35 @@ double pluck_tracker::correlation_at(int64_t from, int64_t to, int lag, int64_t 
 }
 
 int64_t pluck_tracker::rang_before(double f0, int64_t release) {
-    rang_before_ = true; // where it is no longer known
+    int64_t units = 0;
+    rang_before_ = sounded_before(f0, release, units);
+    return units;
+}
+
+bool pluck_tracker::fell_after(int64_t at, int64_t &units) const {
+    const int64_t span = static_cast<int64_t>(pitch_watch::remember_seconds * sr_);
+    const int64_t to = std::min(history_.total(), at + span);
+    if (span < 1 || to <= at || !history_.holds(at - span))
+        return false;
+    // Every stride-th sample: at most watch_units of them over both stretches.
+    const int64_t stride = std::max<int64_t>(1, (2 * span + watch_units - 1) / watch_units);
+    double before = 0.0, after = 0.0;
+    int64_t n_before = 0, n_after = 0;
+    for (int64_t i = at - span; i < at; i += stride, n_before++)
+        before += history_.sample(i) * history_.sample(i);
+    for (int64_t i = at; i < to; i += stride, n_after++)
+        after += history_.sample(i) * history_.sample(i);
+    units = n_before + n_after + 1;
+    return 2.0 * after * static_cast<double>(n_before) < before * static_cast<double>(n_after);
+}
+
+bool pluck_tracker::sounded_before(double f0, int64_t release, int64_t &units) const {
+    units = 1;
     const int lag = f0 > 0.0 ? static_cast<int>(std::lround(sr_ / f0)) : 0;
     const int64_t from = release - static_cast<int64_t>(pitch_watch::remember_seconds * sr_);
     if (lag < 1 || !history_.holds(from - lag) || release <= from)
-        return 1;
-    int64_t units = 0;
-    rang_before_ = correlation_at(from, release, lag, units) >= pitch_watch::free_correlation;
-    return units;
+        return true; // no longer known
+    return correlation_at(from, release, lag, units) >= pitch_watch::free_correlation;
 }
 
 bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &d) {
@@ -439,6 +489,7 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
 void pluck_tracker::begin_again(const pluck_estimate &e, const pluck_details &d) {
     restarted_ = restarting_ = true;
     rang_before_ = true;
+    still_ = still::none;
     let_go_ = -1;
     fallback_ = e;
     fallback_details_ = d;

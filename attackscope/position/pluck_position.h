@@ -144,6 +144,8 @@ class pluck_tracker {
     // held string was let go (else where it was heard), or from a rise set aside after its
     // release, and `e` kept in reserve.
     bool measure_again(const pluck_estimate &e, const pluck_details &d);
+    // Gives `e` as the note's estimate: always true.
+    bool give(const pluck_estimate &e, const pluck_details &d, pluck_estimate &out);
     // Starts measuring the note again, `e` (and its details) kept in reserve.
     void begin_again(const pluck_estimate &e, const pluck_details &d);
     // Where the 150 ms of the note now measured run from: the later of its release and the rise
@@ -161,9 +163,14 @@ class pluck_tracker {
         set_aside_ = i;
         set_aside_sharp_ = sharp;
     }
-    // Sets rang_before_: whether the input repeated at the period of f0 (Hz) over the 30 ms
-    // before `release` (true where the history no longer holds them); the units spent.
+    // Sets rang_before_ to sounded_before(); the units spent.
     int64_t rang_before(double f0, int64_t release);
+    // Whether the input's mean energy over the 30 ms from `at` (as far as it has arrived) is
+    // below half of that over the 30 ms before; `units` gets what it cost.
+    bool fell_after(int64_t at, int64_t &units) const;
+    // Whether the input repeated at the period of f0 (Hz) over the 30 ms before `release` (true
+    // where the history no longer holds them); `units` gets what it cost.
+    bool sounded_before(double f0, int64_t release, int64_t &units) const;
     // Starts the watch on the series just found; the units spent.
     int64_t watch_from_here();
     // The input's correlation with itself `lag` back over [from, to), taken over at most
@@ -182,11 +189,16 @@ class pluck_tracker {
     // The correlation where the note was measured: a sample a unit (three products and sums),
     // at most this many samples.
     static constexpr int64_t watch_units = 1000;
-    bool restarted_ = false;    // the note was measured again once already
-    bool restarting_ = false;   // the analysis running measures it again
-    bool rang_before_ = true;   // the series measured again sounded before the first release
-    bool never_held_ = false;   // it is measured again because its first period never held
-    bool from_rise_ = false;    // it is measured again from a rise set aside within it
+    bool restarted_ = false;  // the note was measured again once already
+    bool restarting_ = false; // the analysis running measures it again
+    bool rang_before_ = true; // the series measured again sounded before the first release
+    bool never_held_ = false; // it is measured again because its first period never held
+    bool from_rise_ = false;  // it is measured again from a rise set aside within it
+    double last_f0_ = 0.0;    // of the latest estimate given with a position, Hz (0: none)
+    // The tests left on a note that may be the latest string still sounding: whether the
+    // input's energy fell after its release, then whether its series sounded before it.
+    enum class still { none, energy, period };
+    still still_ = still::none;
     held_release held_;         // where it was let go
     bool placing_ = false;      // the release search places that let-go
     int64_t let_go_ = -1;       // the let-go placed, or -1

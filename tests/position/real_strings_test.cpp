@@ -77,6 +77,24 @@ TEST(RealStrings, ANoteInNoiseFromTheFirstBlockIsFoundOnce) {
     }
 }
 
+// The lowest band's differences cancel a string near a multiple of 500 Hz: when a hand stops it,
+// that band's energy rises many times over, and the string is no new note.
+TEST(RealStrings, AStringStoppedByAHandIsNoNewNote) {
+    struct item {
+        int block, rate;
+        double f0;
+    };
+    for (const item c :
+         {item{64, 44100, 502.0}, item{2048, 44100, 499.0}, item{64, 48000, 500.5}}) {
+        signals::modelled_stream s;
+        const auto m = guitar(c.f0, 0.17, c.rate);
+        signals::add_note(s, m, signals::render_model(m, 0), c.rate / 10, 0.5);
+        const auto got = run(s.samples, c.block, c.rate);
+        ASSERT_EQ(got.size(), 1u) << c.block << " " << c.rate;
+        expect_note(got[0], s.notes[0], c.rate);
+    }
+}
+
 // A low string held long rings as loudly as its release then sounds: the release is placed
 // where the input leaves the held string's period.
 TEST(RealStrings, AHeldFingerGivesOneEstimateAtTheRelease) {
