@@ -232,12 +232,15 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                 break;
             }
             // A note heard by a rise in the lowest band alone whose first series is the latest
-            // estimate's may be that string's own change (a hand stopping it): the band's
-            // differences cancel a series near a multiple of 500 Hz, so its energy can rise many
-            // times over while the string only fades. Once the series is final, see below.
-            if (!restarting_ && remeasured_ == 0 && !note_sharp_ && last_f0_ > 0.0 &&
-                std::fabs(partials_.f0() / last_f0_ - 1.0) < same_series)
-                still_ = still::energy;
+            // estimate's, or a multiple of it, may be that string's own change (a hand stopping
+            // it): the band's differences cancel a series near a multiple of 500 Hz, so its
+            // energy can rise many times over while the string only fades. Judged before the fit.
+            if (!restarting_ && remeasured_ == 0 && !note_sharp_ && last_f0_ > 0.0) {
+                const double k = std::round(partials_.f0() / last_f0_);
+                if (k >= 1.0 && k <= 4.0 &&
+                    std::fabs(partials_.f0() / (k * last_f0_) - 1.0) < same_series)
+                    still_ = still::energy;
+            }
             // The watch decides whether to measure a note again; a note measured again instead
             // learns whether its series sounded before the first release (see below).
             s.units = restarting_ ? rang_before(partials_.f0(), fallback_.release_sample)
@@ -268,10 +271,9 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             }
             break;
         case stage::prepare_fit: {
-            // Such a note whose final series sounded up to its release too, while the input's
-            // energy fell by half or more after it, found no string of its own: no note. A low
-            // string released under a ringing one is corrected to its own series by the pitch
-            // check, which had not sounded; one whose series is not found adds its energy.
+            // Such a note is no note where the input's energy fell by half or more after its
+            // release while the latest estimate's series sounded up to it: that string fading. A
+            // new string adds its energy, under a ringing one too.
             if (still_ != still::none) {
                 if (budget < watch_units && budget < whole) {
                     s.state = stage_state::waiting;
@@ -281,7 +283,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                     still_ = fell_after(release_.release(), s.units) ? still::period : still::none;
                 } else {
                     still_ = still::none;
-                    if (sounded_before(partials_.f0(), release_.release(), s.units))
+                    if (sounded_before(last_f0_, release_.release(), s.units))
                         s.state = stage_state::failed;
                 }
                 break;

@@ -60,7 +60,8 @@ struct pluck_details {
 // A later candidate while a note is measured, or within confirm (150 ms) of its release before
 // its estimate is out, replaces it: the first was the finger's push, a knock or the start of
 // noise. A stretch without a release edge or a clear period is no note and ends silently (a
-// rise within it that was set aside as its swelling is then taken up: it was the let-go);
+// rise within it that was set aside as its swelling is then taken up: it was the let-go), and
+// so is a rise in the lowest band alone where the latest note's string was only fading;
 // every other note ends with exactly one estimate, {0, f0, 0} (f0 possibly 0) when its partials
 // or comb cannot be measured, or when a later note cuts its analysis short after its
 // confirmation (the rough f0 then; a note whose comb fit alone is left finishes it first).

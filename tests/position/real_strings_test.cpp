@@ -82,15 +82,17 @@ TEST(RealStrings, ANoteInNoiseFromTheFirstBlockIsFoundOnce) {
 TEST(RealStrings, AStringStoppedByAHandIsNoNewNote) {
     struct item {
         int block, rate;
-        double f0;
+        double f0, noise_dbfs; // no noise below -300
     };
-    for (const item c :
-         {item{64, 44100, 502.0}, item{2048, 44100, 499.0}, item{64, 48000, 500.5}}) {
+    for (const item c : {item{64, 44100, 502.0, -400}, item{2048, 44100, 499.0, -400},
+                         item{64, 48000, 500.5, -400}, item{64, 44100, 501.8, -60}}) {
         signals::modelled_stream s;
         const auto m = guitar(c.f0, 0.17, c.rate);
         signals::add_note(s, m, signals::render_model(m, 0), c.rate / 10, 0.5);
+        if (c.noise_dbfs > -300)
+            signals::add_white_noise(s, c.noise_dbfs, 5);
         const auto got = run(s.samples, c.block, c.rate);
-        ASSERT_EQ(got.size(), 1u) << c.block << " " << c.rate;
+        ASSERT_EQ(got.size(), 1u) << c.block << " " << c.rate << " " << c.f0;
         expect_note(got[0], s.notes[0], c.rate);
     }
 }
