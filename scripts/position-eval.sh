@@ -22,4 +22,5 @@ build/bench/bench/position_eval
 # build/bench/sampled.
 cmake --build build/bench -j2 --target attackscope_cli
 python3 bench/position/test_sampled_eval.py
+python3 bench/position/test_compare_notes.py
 python3 bench/position/sampled_eval.py --cli build/bench/bin/attackscope --out build/bench/sampled
