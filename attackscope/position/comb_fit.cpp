@@ -12,13 +12,19 @@ namespace {
 constexpr double none = -1.0; // gamma: no second comb
 constexpr int coarse_count = 99;
 constexpr double coarse_first = 0.01, coarse_step = 0.005;
-constexpr int pickup_count = 50;
+constexpr int pickup_count = comb_fit::pickup_places;
 constexpr double pickup_step = 0.01;
-// Then 21 places 0.001 apart around the best of those, for each candidate: a comb near the end
-// has its first notch at harmonic 1 / gamma, which a step of 0.01 moves by gamma^-2 / 100
-// harmonics (1.6 at 0.08), so the pair's least residual can lie between the coarse places, and
-// the candidate that holds the pluck only shows it there.
-constexpr int pickup_fine_count = 21;
+// Then, for each candidate, 11 places 0.001 apart (halfway to the coarse places either side)
+// around the best of those, and 11 around the best other local minimum among them. A comb near
+// the end has its first notch at harmonic 1 / gamma, which a step of 0.01 moves by
+// gamma^-2 / 100 harmonics (1.6 at 0.08), so the pair's least residual can lie between the
+// coarse places, and the candidate that holds the pluck only shows it there. A comb farther out
+// puts its k-th notch at k / gamma: over 48 harmonics a coarse place 0.0027 off the true one
+// (0.25 for 0.2473) moves its notches by up to half a harmonic and lays them on whole ones, and
+// it can fit worse than no comb at all, or than a place that fits nothing; so the best other
+// minimum is looked at too, and the fine places are searched even where no coarse one beat the
+// candidate alone.
+constexpr int pickup_fine_count = 11, pickup_second_count = 11;
 constexpr double pickup_fine_step = 0.001;
 constexpr double pair_cost = 1.5; // what a second comb must earn, in units of ln(n)
 // A known pickup: 21 places 0.001 apart around the one stated (its aperture and a user's
@@ -242,19 +248,44 @@ int64_t comb_fit::step(int64_t budget) {
         case stage::pickup: {
             // cursor_ = candidate * places + j; candidates are the stored ones. A known pickup
             // is looked for only near its stated place; otherwise over the whole string, then
-            // finely around the best place found.
+            // finely around the best coarse place and the best other local minimum.
             const bool known = known_gamma_ > 0.0;
             const int count = known ? known_count : pickup_count;
-            const int places = known ? known_count : pickup_count + pickup_fine_count;
+            const int places =
+                known ? known_count : pickup_count + pickup_fine_count + pickup_second_count;
             const int c = cursor_ / places, j = cursor_ % places;
-            if (j == count)
-                fine_centre_ = cand_gamma_[c];
+            if (!known && j == count) {
+                int best = 0;
+                for (int k = 1; k < count; k++)
+                    if (gamma_rss_[k] < gamma_rss_[best])
+                        best = k;
+                fine_centre_ = pickup_step * (best + 1);
+                second_centre_ = 0.0;
+                double second = std::numeric_limits<double>::infinity();
+                for (int k = 0; k < count; k++) {
+                    const double g = pickup_step * (k + 1);
+                    const bool minimum = (k == 0 || gamma_rss_[k] <= gamma_rss_[k - 1]) &&
+                                         (k + 1 == count || gamma_rss_[k] <= gamma_rss_[k + 1]);
+                    if (minimum && std::fabs(g - fine_centre_) > 1.5 * pickup_step &&
+                        gamma_rss_[k] < second) {
+                        second = gamma_rss_[k];
+                        second_centre_ = g;
+                    }
+                }
+            }
+            if (!known && j == count + pickup_fine_count)
+                fine_centre_ = second_centre_; // 0 where there is none: no places then
+            const bool first_fine = j < count + pickup_fine_count;
+            const int fine_j = first_fine ? j - count : j - count - pickup_fine_count;
+            const int around = first_fine ? pickup_fine_count : pickup_second_count;
             const double gamma =
                 known       ? std::fmax(0.005, known_gamma_ + known_step * (j - known_count / 2))
                 : j < count ? pickup_step * (j + 1)
-                            : fine_centre_ + pickup_fine_step * (j - count - pickup_fine_count / 2);
+                            : fine_centre_ + pickup_fine_step * (fine_j - around / 2);
             if (gamma > 0.0 && gamma <= 0.5 && (j < count || fine_centre_ > 0.0)) {
                 const double rss = trial(cand_beta_[c], gamma);
+                if (!known && j < count)
+                    gamma_rss_[j] = rss;
                 if (rss < cand_rss_[c]) {
                     cand_rss_[c] = rss;
                     cand_gamma_[c] = gamma;

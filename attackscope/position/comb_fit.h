@@ -23,7 +23,8 @@ namespace dsp {
 class comb_fit {
   public:
     static constexpr int max_harmonics = 48;
-    static constexpr int terms = 4; // of the envelope: c0..c3
+    static constexpr int terms = 4;          // of the envelope: c0..c3
+    static constexpr int pickup_places = 50; // the second comb's coarse places, 0.01 apart
 
     // Copies y, weight and eps for harmonics 1..count (index 0 is harmonic 1); count is clamped
     // to [0, max_harmonics]. Non-finite entries get weight 0.
@@ -80,7 +81,9 @@ class comb_fit {
     // Coarse stage: the two best local minima in beta (no second comb).
     double coarse_rss_[100] = {};
     double cand_beta_[2] = {}, cand_gamma_[2] = {}, cand_rss_[2] = {};
-    double fine_centre_ = 0.0; // of the pickup's fine places, for the candidate scanned
+    double fine_centre_ = 0.0;             // of the pickup's fine places, for the candidate scanned
+    double second_centre_ = 0.0;           // the best other local minimum's place
+    double gamma_rss_[pickup_places] = {}; // the coarse places' residuals, likewise
     int refine_round_ = 0;
     double best_beta_ = 0.0, best_gamma_ = 0.0, best_rss_ = 0.0;
     double single_rss_[2] = {};   // each comb of the best pair alone

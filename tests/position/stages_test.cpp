@@ -269,6 +269,32 @@ TEST(PitchCheck, TakesTheNewNoteUnderAStringStillRinging) {
     }
 }
 
+// Two combs over 48 harmonics (a low string through a pickup), the second off the coarse places
+// it is searched on every 0.01: there its notches, laid on whole harmonics, can fit worse than
+// no comb (0.03 and 0.04 for 0.0339), and its fine places must still be searched.
+TEST(CombFit, PlacesASecondCombBetweenItsCoarsePlaces) {
+    const struct {
+        double beta, gamma;
+    } cases[] = {{0.15, 0.0344}, {0.4, 0.0339}, {0.3, 0.12}, {0.41, 0.081}};
+    for (const auto &c : cases) {
+        double y[48], w[48], eps[48];
+        for (int i = 0; i < 48; i++) {
+            const double n = i + 1.0;
+            y[i] = -std::log(n) +
+                   std::log(std::fabs(std::sin(n * M_PI * c.beta) * std::sin(n * M_PI * c.gamma)) +
+                            0.01);
+            w[i] = 1.0;
+            eps[i] = 0.01; // notches 40 dB deep, as a measured floor leaves them
+        }
+        dsp::comb_fit fit;
+        fit.start(y, w, eps, 48);
+        while (!fit.done())
+            fit.step(1000);
+        EXPECT_NEAR(fit.position(), c.beta, 0.002) << c.beta << " " << c.gamma;
+        EXPECT_NEAR(fit.pickup(), c.gamma, 0.002) << c.beta << " " << c.gamma;
+    }
+}
+
 TEST(Judge, AKnownPickupTakesTheOtherCombAndABadSampleTheConfidence) {
     double y[48], w[48], eps[48];
     for (int i = 0; i < 48; i++) {
