@@ -14,16 +14,21 @@ constexpr int coarse_count = 99;
 constexpr double coarse_first = 0.01, coarse_step = 0.005;
 constexpr int pickup_count = comb_fit::pickup_places;
 constexpr double pickup_step = 0.01;
+// The coarse places are judged with the notches made shallow (the comb plus half its peak, so
+// a notch is 9.5 dB deep): the pair's residual swings from place to place as notches land on
+// whole harmonics or between them, and the candidate's own comb, placed only to 0.005, lays its
+// notches up to a harmonic off the true ones over 48 harmonics, so exact combs at 0.01 apart
+// show the true pair's basin as no minimum at all (a pickup comb at 0.142 taken for the pluck,
+// beside a pluck at 0.298: 0.30 fits worse than a place that fits nothing). A comb with at most
+// two notches among the harmonics (near the end, where it is mostly the 1/n of its first
+// hump) is judged exactly too, and that trial competes: the shallow notches there only bend
+// its slope.
 // Then, for each candidate, 11 places 0.001 apart (halfway to the coarse places either side)
-// around the best of those, and 11 around the best other local minimum among them. A comb near
-// the end has its first notch at harmonic 1 / gamma, which a step of 0.01 moves by
-// gamma^-2 / 100 harmonics (1.6 at 0.08), so the pair's least residual can lie between the
-// coarse places, and the candidate that holds the pluck only shows it there. A comb farther out
-// puts its k-th notch at k / gamma: over 48 harmonics a coarse place 0.0027 off the true one
-// (0.25 for 0.2473) moves its notches by up to half a harmonic and lays them on whole ones, and
-// it can fit worse than no comb at all, or than a place that fits nothing; so the best other
-// minimum is looked at too, and the fine places are searched even where no coarse one beat the
-// candidate alone.
+// around the best coarse place and 11 around the best other local minimum, judged exactly. A
+// comb near the end has its first notch at harmonic 1 / gamma, which a step of 0.01 moves by
+// gamma^-2 / 100 harmonics (1.6 at 0.08); a comb farther out puts its k-th notch at k / gamma,
+// which a coarse place 0.0027 off the true one moves by up to half a harmonic over 48.
+constexpr double coarse_notch = 0.5;
 constexpr int pickup_fine_count = 11, pickup_second_count = 11;
 constexpr double pickup_fine_step = 0.001;
 constexpr double pair_cost = 1.5; // what a second comb must earn, in units of ln(n)
@@ -33,6 +38,10 @@ constexpr int known_count = 21;
 constexpr double known_step = 0.001;
 constexpr double margin_distance = 0.03; // beyond the fit's usual error on a real string
 constexpr int bend_harmonics = 12;       // the envelope bends only over this many at least
+// The refinement's rounds (see the stage), their places and steps; a fine round is centred.
+constexpr int refine_counts[4] = {coarse_count, 21, 21, 21};
+constexpr double refine_steps[4] = {coarse_step, 0.001, 0.001, 0.0002};
+constexpr int refine_half = 10;
 
 // ln(x) for finite x > 0 to about 1e-7, without a library call: the fit takes one per
 // harmonic and trial. Anything else gives a large negative value rather than NaN.
@@ -148,7 +157,7 @@ bool comb_fit::envelope_inverse(int skip, double (&out)[terms][terms]) const {
     return invert(g, out);
 }
 
-void comb_fit::comb_residuals(double beta, double gamma, double *r) const {
+void comb_fit::comb_residuals(double beta, double gamma, double *r, double shallowest) const {
     // sin(n*theta) by the recurrence s[n+1] = 2 cos(theta) s[n] - s[n-1]: exact enough for the
     // few dozen harmonics used.
     const double tb = M_PI * beta, tg = M_PI * gamma;
@@ -157,7 +166,7 @@ void comb_fit::comb_residuals(double beta, double gamma, double *r) const {
     const bool single = gamma < 0.0;
     for (int i = 0; i < count_; i++) {
         const double comb = single ? std::fabs(sb1) : std::fabs(sb1 * sg1);
-        r[i] = y_[i] - quick_log(comb + eps_[i]);
+        r[i] = y_[i] - quick_log(comb + std::fmax(eps_[i], shallowest));
         const double sb2 = kb * sb1 - sb0, sg2 = kg * sg1 - sg0;
         sb0 = sb1;
         sb1 = sb2;
@@ -216,9 +225,9 @@ double comb_fit::explained(const double (&b)[terms], const double (&inverse)[ter
     return sum;
 }
 
-double comb_fit::trial(double beta, double gamma) const {
+double comb_fit::trial(double beta, double gamma, double shallowest) const {
     double r[max_harmonics];
-    comb_residuals(beta, gamma, r);
+    comb_residuals(beta, gamma, r, shallowest);
     double b[terms], rr;
     envelope_sums(r, -1, b, rr);
     return rr - explained(b, inverse_);
@@ -283,9 +292,17 @@ int64_t comb_fit::step(int64_t budget) {
                 : j < count ? pickup_step * (j + 1)
                             : fine_centre_ + pickup_fine_step * (fine_j - around / 2);
             if (gamma > 0.0 && gamma <= 0.5 && (j < count || fine_centre_ > 0.0)) {
-                const double rss = trial(cand_beta_[c], gamma);
-                if (!known && j < count)
-                    gamma_rss_[j] = rss;
+                const bool coarse = !known && j < count;
+                double rss = std::numeric_limits<double>::infinity();
+                if (coarse) {
+                    gamma_rss_[j] = trial(cand_beta_[c], gamma, coarse_notch);
+                    if (gamma * count_ < 2.0) {
+                        rss = trial(cand_beta_[c], gamma);
+                        spent += per_trial;
+                    }
+                } else {
+                    rss = trial(cand_beta_[c], gamma);
+                }
                 if (rss < cand_rss_[c]) {
                     cand_rss_[c] = rss;
                     cand_gamma_[c] = gamma;
@@ -298,18 +315,18 @@ int64_t comb_fit::step(int64_t budget) {
         case stage::refine: {
             // Rounds: 0 beta over the coarse grid with the pickup comb found (skipped without
             // one); 1 beta +-0.01 by 0.001; 2 gamma +-0.01 by 0.001; 3 beta +-0.002 by 0.0002.
-            const int counts[4] = {coarse_count, 21, 21, 21};
-            const double steps[4] = {coarse_step, 0.001, 0.001, 0.0002};
+            // A fine round's middle place is the best so far, whose residual is known.
             const bool on_beta = refine_round_ != 2;
-            const double centre = on_beta ? best_beta_ : best_gamma_;
-            const double first =
-                refine_round_ == 0 ? coarse_first : centre - 10 * steps[refine_round_];
-            const double v = first + steps[refine_round_] * cursor_;
+            const double v = refine_place(cursor_);
             double rss = std::numeric_limits<double>::infinity();
-            if (v > 0.0 && v <= 0.5)
+            if (refine_round_ > 0 && cursor_ == refine_half) {
+                rss = best_rss_;
+                spent -= cost;
+            } else if (v > 0.0 && v <= 0.5) {
                 rss = on_beta ? trial(v, best_gamma_) : trial(best_beta_, v);
+            }
             round_rss_[cursor_] = rss;
-            if (++cursor_ == counts[refine_round_])
+            if (++cursor_ == refine_counts[refine_round_])
                 next_stage();
             break;
         }
@@ -351,6 +368,13 @@ int64_t comb_fit::step(int64_t budget) {
         }
     }
     return spent;
+}
+
+double comb_fit::refine_place(int i) const {
+    if (refine_round_ == 0)
+        return coarse_first + coarse_step * i;
+    const double centre = refine_round_ != 2 ? best_beta_ : best_gamma_;
+    return i == refine_half ? centre : centre + refine_steps[refine_round_] * (i - refine_half);
 }
 
 bool comb_fit::earns(double single_rss, double pair_rss, int used) {
@@ -407,25 +431,21 @@ void comb_fit::next_stage() {
         return;
     }
     // End of a refinement round: move to its best trial.
-    const int counts[4] = {coarse_count, 21, 21, 21};
-    const double steps[4] = {coarse_step, 0.001, 0.001, 0.0002};
     const bool on_beta = refine_round_ != 2;
-    const double centre = on_beta ? best_beta_ : best_gamma_;
-    const double first = refine_round_ == 0 ? coarse_first : centre - 10 * steps[refine_round_];
     int best = -1;
-    for (int i = 0; i < counts[refine_round_]; i++)
+    for (int i = 0; i < refine_counts[refine_round_]; i++)
         if (best < 0 || round_rss_[i] < round_rss_[best])
             best = i;
     // The scan of beta with the pickup comb held judges the margin instead of the first one.
     if (refine_round_ == 0)
         std::copy(round_rss_, round_rss_ + coarse_count, coarse_rss_);
     if (best >= 0 && round_rss_[best] <= best_rss_) {
-        double v = first + steps[refine_round_] * best;
-        if (refine_round_ == 3 && best > 0 && best < counts[3] - 1) {
+        double v = refine_place(best);
+        if (refine_round_ == 3 && best > 0 && best < refine_counts[3] - 1) {
             const double a = round_rss_[best - 1], b = round_rss_[best], c = round_rss_[best + 1];
             const double curve = a - 2.0 * b + c;
             if (curve > 0.0 && std::isfinite(curve))
-                v += steps[3] * std::fmax(-0.5, std::fmin(0.5, 0.5 * (a - c) / curve));
+                v += refine_steps[3] * std::fmax(-0.5, std::fmin(0.5, 0.5 * (a - c) / curve));
         }
         best_rss_ = round_rss_[best];
         (on_beta ? best_beta_ : best_gamma_) = v;

@@ -51,11 +51,12 @@ class comb_fit {
 
   private:
     enum class stage { coarse, pickup, refine, simpler, done };
-    double trial(double beta, double gamma) const; // weighted residual sum of squares
+    // Weighted residual sum of squares; notches no deeper than `shallowest` under the envelope.
+    double trial(double beta, double gamma, double shallowest = 0.0) const;
     // The same without the harmonic that fits worst there (+inf when nothing could be fitted).
     double trial_without_worst(double beta, double gamma) const;
     // The residuals y - ln(comb + eps) of a trial, before the envelope.
-    void comb_residuals(double beta, double gamma, double *r) const;
+    void comb_residuals(double beta, double gamma, double *r, double shallowest = 0.0) const;
     // The envelope's normal matrix over the harmonics but `skip` (-1 for none), inverted.
     bool envelope_inverse(int skip, double (&out)[terms][terms]) const;
     // Its right-hand side for residuals r, and their weighted square, likewise.
@@ -64,7 +65,8 @@ class comb_fit {
     static double explained(const double (&b)[terms], const double (&inverse)[terms][terms]);
     // Whether a pair with residual sum pair_rss earns its second comb over one with single_rss.
     static bool earns(double single_rss, double pair_rss, int used);
-    void take_single(); // the better comb of the pair alone
+    double refine_place(int i) const; // the i-th place of the refinement's current round
+    void take_single();               // the better comb of the pair alone
     void next_stage();
     void finish(); // the result from the best trial
 
