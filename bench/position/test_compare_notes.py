@@ -49,7 +49,7 @@ class CompareNotes(unittest.TestCase):
         self.assertEqual([n["stream"] for n in notes], [0, 0, 1, 2])
         self.assertAlmostEqual(cn.share(notes, "64"), 100.0 / 3)  # 1 of 3 resolvable
         lines = cn.compare(self.before, self.after, [1, 4])
-        self.assertIn("1-3 33.33  4-9 33.33  10-15 nan  4-15 33.33  notes with more than one "
+        self.assertIn("1-3 33.33  4-9 33.33  4-15 33.33  notes with more than one "
                       "row 2", lines[0])
         changed = [x for x in lines if x.startswith("seed")]
         self.assertEqual(len(changed), 2)
