@@ -374,7 +374,7 @@ double comb_fit::refine_place(int i) const {
     if (refine_round_ == 0)
         return coarse_first + coarse_step * i;
     const double centre = refine_round_ != 2 ? best_beta_ : best_gamma_;
-    return i == refine_half ? centre : centre + refine_steps[refine_round_] * (i - refine_half);
+    return centre + refine_steps[refine_round_] * (i - refine_half); // the middle one is centre
 }
 
 bool comb_fit::earns(double single_rss, double pair_rss, int used) {
