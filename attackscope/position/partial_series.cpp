@@ -51,8 +51,10 @@ void partial_series::prepare(double sr, double highest_f0) {
     highest_f0_ = highest_f0;
 }
 
-void partial_series::begin(double f0) {
+void partial_series::begin(double f0, double ringing_f0, double ringing_b) {
     f0_ = f0;
+    ringing_f0_ = ringing_f0 > 0.0 ? ringing_f0 : 0.0;
+    ringing_b_ = std::max(0.0, ringing_b);
     inharmonicity_ = 0.0;
     partial_ = 1;
     partial_count_ = 0;
@@ -91,7 +93,11 @@ stage_step partial_series::step(const spectrum &s, const spectrum &fine, int64_t
             log_amp_[i] = b - 0.25 * (a - c) * d;
             freq_[i] = (best + d) * bin;
             spent += refine_frequency(fine, freq_[i]);
+            // Within the frequency window's main lobe of a ringing partial, the peak is that
+            // partial's, or pulled by it.
+            ringing_[i] = on_ringing(freq_[i], 2.0 * sr_ / fine.window());
         } else {
+            ringing_[i] = false;
             log_amp_[i] = ln(s.power(static_cast<int>(clamped(std::round(centre), lo, hi))));
             freq_[i] = predicted;
         }
@@ -110,7 +116,7 @@ stage_step partial_series::step(const spectrum &s, const spectrum &fine, int64_t
         partial_count_ = partial_;
         partial_++;
         power_[i] = std::exp(2.0 * log_amp_[i]);
-        if (peak_[i] && std::fabs(freq_[i] - predicted) <= follow_width * f0_) {
+        if (peak_[i] && !ringing_[i] && std::fabs(freq_[i] - predicted) <= follow_width * f0_) {
             // As in the final fit: errors in f_n / n shrink as 1/n, and a peak near its valley
             // is pulled by leakage and noise.
             const double snr = std::exp(2.0 * (log_amp_[i] - valley_[i]));
@@ -137,6 +143,20 @@ int partial_series::refine_frequency(const spectrum &fine, double &freq) const {
     if (std::fabs(exact - best) <= 1.0 && std::fabs(exact - centre) <= width)
         freq = exact * bin;
     return hi - lo + 4;
+}
+
+bool partial_series::on_ringing(double hz, double tolerance_hz) const {
+    if (!(ringing_f0_ > 0.0) || !(hz > 0.0))
+        return false;
+    // The stretched series' index near hz: k f sqrt(1 + B k^2) = hz, solved by two rounds.
+    double k = hz / ringing_f0_;
+    for (int round = 0; round < 2; round++)
+        k = hz / (ringing_f0_ * std::sqrt(1.0 + ringing_b_ * k * k));
+    const double nearest = std::max(1.0, std::round(k));
+    for (double j = std::max(1.0, nearest - 1.0); j <= nearest + 1.0; j++)
+        if (std::fabs(j * ringing_f0_ * std::sqrt(1.0 + ringing_b_ * j * j) - hz) <= tolerance_hz)
+            return true;
+    return false;
 }
 
 bool partial_series::restart_on_multiple() {
@@ -181,7 +201,7 @@ void partial_series::final_series_fit() {
     const double floor_power = std::exp(2.0 * floor_);
     bool kept[max_partials];
     for (int i = 0; i < partial_count_; i++)
-        kept[i] = peak_[i];
+        kept[i] = peak_[i] && !ringing_[i];
     for (int round = 0; round < outlier_rounds; round++) {
         series_fit fit;
         for (int i = 0; i < partial_count_; i++)
@@ -210,7 +230,7 @@ void partial_series::final_series_fit() {
         std::nth_element(sorted, sorted + m / 2, sorted + m);
         const double limit = std::max(outlier_floor, outlier_factor * sorted[m / 2]);
         for (int i = 0; i < partial_count_; i++)
-            kept[i] = peak_[i] && dev[i] <= limit;
+            kept[i] = peak_[i] && !ringing_[i] && dev[i] <= limit;
     }
 }
 

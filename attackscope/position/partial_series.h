@@ -22,8 +22,9 @@ class partial_series {
     static constexpr int max_partials = comb_fit::max_harmonics;
 
     void prepare(double sr, double highest_f0);
-    // A search from the rough fundamental f0 (Hz).
-    void begin(double f0);
+    // A search from the rough fundamental f0 (Hz); a string known to ring under the note (its
+    // f0 and B; f0 0 for none) leaves peaks on its places that neither steer nor fit the series.
+    void begin(double f0, double ringing_f0 = 0.0, double ringing_b = 0.0);
     // At most about `budget` units (one partial at least): a bin a unit and 96 a partial for
     // its logarithms and refit. done() when the series is searched.
     // `s` holds the amplitude window, `fine` the frequency window.
@@ -44,11 +45,15 @@ class partial_series {
     // Units spent.
     int refine_frequency(const spectrum &fine, double &freq) const;
     bool restart_on_multiple();
+    // Whether a peak at hz lies on a place of the ringing string, within tolerance_hz.
+    bool on_ringing(double hz, double tolerance_hz) const;
 
     double sr_ = 0.0, highest_f0_ = 0.0;
     int partial_ = 0, partial_count_ = 0; // next partial (1-based) and how many were searched
     int restarts_ = 0;                    // searches begun again from a higher fundamental
     double f0_ = 0.0, inharmonicity_ = 0.0;
+    double ringing_f0_ = 0.0, ringing_b_ = 0.0;
+    bool ringing_[max_partials] = {}; // the peak lay on the ringing string's place
     double log_amp_[max_partials] = {}, power_[max_partials] = {};
     double freq_[max_partials] = {}, valley_[max_partials] = {};
     bool peak_[max_partials] = {};

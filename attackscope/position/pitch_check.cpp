@@ -40,6 +40,10 @@ constexpr double on_place = 0.04;
 // A finger's push before the release also leaves power low down, but no series of clear peaks:
 // most of the found places stand clear in that window too.
 constexpr double ringing_rise = 4.0, risen = 10.0, ringing_share = 0.6;
+// A candidate under a ringing string rose where its power did, or where peaks that rose hold
+// half of it: a ringing partial beside one of its places can hold more than all its own
+// partials had before.
+constexpr double risen_part = 0.5;
 // A bin's power (its place in the packed transform, a rotation, two products) and the
 // comparisons around it take about as long as four butterflies, as measured.
 constexpr int bin_units = 4;
@@ -161,6 +165,38 @@ double pitch_check::series_rise(const spectrum &fine, double f, double b, int64_
     return then > 0.0 ? now / then : std::numeric_limits<double>::infinity();
 }
 
+bool pitch_check::series_rose(const spectrum &fine, double f, double b, int between,
+                              int64_t &units) const {
+    const int half = fine.length() / 2;
+    const double bin = sr_ / fine.length();
+    double all = 0.0, then = 0.0;
+    int counted = 0, rose = 0;
+    place at;
+    for (int k = 1; k <= places_looked_at && place_of(half, f, bin, b, k, at); k++) {
+        if (between > 1 && k % between == 0)
+            continue;
+        // The place's strongest peak, and the strongest of its peaks that rose over what stood
+        // at it before: a ringing partial beside the place may be stronger than this series'.
+        const double width = 1.5 * sr_ / before_->length();
+        const int peak = fine.strongest(at.lo, at.hi);
+        const double now = fine.power(peak);
+        double risen_peak = 0.0;
+        for (int j = std::max(at.lo, 1); j <= std::min(at.hi, half - 2); j++) {
+            const double p = fine.power(j);
+            if (p > risen_peak && p > fine.power(j - 1) && p >= fine.power(j + 1) &&
+                p >= ringing_rise * before_power(fine, j * bin, width, units))
+                risen_peak = p;
+        }
+        all += now;
+        then += before_power(fine, peak * bin, width, units);
+        counted++;
+        rose += risen_peak > 0.0;
+        units += 3 * bin_units * (at.hi - at.lo + 1) + place_units;
+    }
+    return !(then > 0.0) || !(all > 0.0) || all >= ringing_rise * then ||
+           rose >= risen_part * counted;
+}
+
 void pitch_check::strongest_peaks(const spectrum &fine, int64_t &units) {
     // The three largest local maxima from the lowest fundamental to 2 kHz, none within 3% of
     // the found fundamental (that series was judged already).
@@ -270,9 +306,15 @@ stage_step pitch_check::step(const spectrum &fine, int64_t budget) {
             const bool below = corrected_ > 0.0 && std::round(r) >= 2.0 &&
                                std::fabs(r / std::round(r) - 1.0) < same_series &&
                                share >= best_share_ - sub_series_slack;
+            // Under a ringing string most of a candidate's power must have risen, and that of a
+            // series below the best, its places between (the ringing string's partials can make
+            // them stand clear).
+            const bool rang =
+                ringing_ &&
+                (!series_rose(fine, f, 0.0, 0, units) ||
+                 (below && !series_rose(fine, f, 0.0, static_cast<int>(std::round(r)), units)));
             if (places >= 3 && share >= other_share && share >= found_share_ + other_margin &&
-                (share > best_share_ || below) &&
-                !(ringing_ && series_rise(fine, f, 0.0, units) < ringing_rise)) {
+                (share > best_share_ || below) && !rang) {
                 best_share_ = share;
                 corrected_ = f;
             }

@@ -35,6 +35,9 @@ class pitch_check {
     stage_step step(const spectrum &fine, int64_t budget);
     // When done: the fundamental to measure the note again from, or 0 to keep the found one.
     double corrected() const { return corrected_; }
+    // The series found, when it rang before the release (f0 0 otherwise).
+    double ringing_f0() const { return ringing_ ? f0_ : 0.0; }
+    double ringing_inharmonicity() const { return ringing_ ? b_ : 0.0; }
 
   private:
     // Share of the places k = 1..count (those off the multiples of `skip` when skip > 1) that
@@ -49,6 +52,10 @@ class pitch_check {
     double before_power(const spectrum &fine, double hz, double width_hz, int64_t &units) const;
     // How many times the power at the first places of the series f, b rose over `before`.
     double series_rise(const spectrum &fine, double f, double b, int64_t &units) const;
+    // Whether the series f, b rose over `before` at its first places (with between > 1, at the
+    // places off its multiples alone): their power by ringing_rise, or half of it at places that
+    // each rose so.
+    bool series_rose(const spectrum &fine, double f, double b, int between, int64_t &units) const;
     // The three strongest peaks (those that rose, when the found series was ringing).
     void strongest_peaks(const spectrum &fine, int64_t &units);
 

@@ -46,7 +46,7 @@ void pluck_tracker::reset() {
     history_.reset();
     detector_.reset();
     candidate_ = first_rise_ = -1;
-    note_start_ = set_aside_ = -1;
+    note_start_ = set_aside_ = contact_from_ = touched_ = -1;
     restarted_ = restarting_ = placing_ = false;
     let_go_ = -1;
     last_f0_ = 0.0;
@@ -97,6 +97,19 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     // most about 40 ms of the budget), well within what the history keeps of the new release.
     const bool fitting = stage_ == stage::prepare_fit || stage_ == stage::fit;
     if (candidate_ >= 0 && !(fitting && first_rise_ >= confirmed_from() + confirm_)) {
+        // A rise within the confirmation of the note before is its let-go; the note's contact
+        // began with the earliest such rise.
+        const bool let_go =
+            pending_ ? first_rise_ < waiting_from_ + confirm_
+                     : stage_ != stage::idle && first_rise_ < confirmed_from() + confirm_;
+        if (!let_go)
+            contact_from_ = -1;
+        else if (contact_from_ < 0)
+            contact_from_ = pending_ ? waiting_from_ : note_start_;
+        // So may a faint rise set aside shortly before as the note before's swelling.
+        if (set_aside_ >= 0 && set_aside_ < first_rise_ && first_rise_ - set_aside_ < confirm_ &&
+            (contact_from_ < 0 || set_aside_ < contact_from_))
+            contact_from_ = set_aside_;
         if (pending_ && first_rise_ < waiting_from_ + confirm_)
             pending_ = false; // that note was the finger's push
         if (restarting_ && !pending_) {
@@ -190,9 +203,23 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             if (s.state == stage_state::done) {
                 period_samples_ = period_.period();
                 remeasured_ = 0;
-                before_.begin_before(start_, period_samples_);
+                ringing_f0_ = ringing_b_ = 0.0;
+                // What rang before is heard before the finger touched the string: its push and
+                // hold fill the valleys between a ringing string's partials. A note measured
+                // again keeps its first measurement's.
+                if (!restarting_) {
+                    touched_ = start_;
+                    if (contact_from_ >= 0 && contact_from_ < note_start_)
+                        touched_ = std::min(start_, contact_from_ -
+                                                        std::max<int64_t>(0, note_start_ - start_));
+                }
+                int64_t end = start_;
+                if (touched_ >= 0 && touched_ < end &&
+                    history_.holds(touched_ - before_.max_length()))
+                    end = touched_;
+                before_.begin_before(end, period_samples_);
                 // Only while the history still holds it (a very long search may outlast it).
-                have_before_ = history_.holds(start_ - before_.window());
+                have_before_ = history_.holds(end - before_.window());
                 stage_ = stage::before;
             }
             break;
@@ -216,7 +243,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         case stage::fine:
             s = fine_.step(history_, budget);
             if (s.state == stage_state::done) {
-                partials_.begin(sr_ / period_samples_);
+                partials_.begin(sr_ / period_samples_, ringing_f0_, ringing_b_);
                 stage_ = stage::partials;
             }
             break;
@@ -265,6 +292,10 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                         first_f0_ = partials_.f0();
                     period_samples_ = sr_ / f;
                     remeasured_++;
+                    if (check_.ringing_f0() > 0.0) {
+                        ringing_f0_ = check_.ringing_f0();
+                        ringing_b_ = check_.ringing_inharmonicity();
+                    }
                     spectrum_.begin(start_, period_samples_);
                     stage_ = stage::spectrum;
                 }

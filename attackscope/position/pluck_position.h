@@ -210,6 +210,9 @@ class pluck_tracker {
     // what came before is judged by when the new note was first heard, as with small blocks.
     int64_t first_rise_ = -1;
     int64_t note_start_ = -1; // the candidate the note now measured or confirmed began with
+    // The rise the finger's contact began with, when later rises were its let-go, else -1.
+    int64_t contact_from_ = -1;
+    int64_t touched_ = -1; // where the window of what rang before ends, once measured
     // The latest rise set aside as the note's own swelling, or -1: if that note proves no note
     // (no clear period: the finger still held the string there), the rise was its let-go.
     int64_t set_aside_ = -1;
@@ -236,6 +239,8 @@ class pluck_tracker {
     static constexpr double no_confidence = 0.05;
     int remeasured_ = 0;    // times the note was measured again from a corrected series
     double first_f0_ = 0.0; // the series first followed, Hz
+    // The string found ringing under the note, once it is measured again from another series.
+    double ringing_f0_ = 0.0, ringing_b_ = 0.0;
     stage stage_ = stage::idle;
     int64_t last_units_ = 0;
     bool pending_ = false; // an estimate waits until confirm_ after waiting_from_
