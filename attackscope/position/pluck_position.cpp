@@ -292,7 +292,8 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
                         first_f0_ = partials_.f0();
                     period_samples_ = sr_ / f;
                     remeasured_++;
-                    if (check_.ringing_f0() > 0.0) {
+                    if (check_.ringing_f0() > 0.0 &&
+                        std::fabs(f / check_.ringing_f0() - 1.0) >= same_series) {
                         ringing_f0_ = check_.ringing_f0();
                         ringing_b_ = check_.ringing_inharmonicity();
                     }
