@@ -95,7 +95,9 @@ stage_step partial_series::step(const spectrum &s, const spectrum &fine, int64_t
             spent += refine_frequency(fine, freq_[i]);
             // Within the frequency window's main lobe of a ringing partial, the peak is that
             // partial's, or pulled by it.
-            ringing_[i] = on_ringing(freq_[i], 2.0 * sr_ / fine.window());
+            // (No more than a quarter of the ringing string's spacing, lest its places cover all.)
+            ringing_[i] =
+                on_ringing(freq_[i], std::min(2.0 * sr_ / fine.window(), 0.25 * ringing_f0_));
         } else {
             ringing_[i] = false;
             log_amp_[i] = ln(s.power(static_cast<int>(clamped(std::round(centre), lo, hi))));
