@@ -94,8 +94,8 @@ stage_step partial_series::step(const spectrum &s, const spectrum &fine, int64_t
             freq_[i] = (best + d) * bin;
             spent += refine_frequency(fine, freq_[i]);
             // Within the frequency window's main lobe of a ringing partial, the peak is that
-            // partial's, or pulled by it.
-            // (No more than a quarter of the ringing string's spacing, lest its places cover all.)
+            // partial's, or pulled by it (but within a quarter of the ringing string's spacing at
+            // most, lest its places cover every frequency).
             ringing_[i] =
                 on_ringing(freq_[i], std::min(2.0 * sr_ / fine.window(), 0.25 * ringing_f0_));
         } else {

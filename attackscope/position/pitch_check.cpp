@@ -34,11 +34,11 @@ constexpr int multiple_candidates = most_multiple - 1;
 // derivative window) is something else.
 constexpr double on_place = 0.04;
 // A string still ringing from before the release: the found series' first places held, in the
-// window that ends at the release, more than a quarter of the power (per window length) they
-// hold now, less than 6 dB of rise; a new note's partials rise far more over what rang before.
-// Then the note is looked for among the peaks that rose by 10 dB at least.
-// A finger's push before the release also leaves power low down, but no series of clear peaks:
-// most of the found places stand clear in that window too.
+// window that ends before the finger touched the string, more than a quarter of the power (per
+// window length) they hold now, less than 6 dB of rise; a new note's partials rise far more over
+// what rang before. Then the note is looked for among the peaks that rose by 10 dB at least. A
+// finger's push before the release also leaves power low down, but no series of clear peaks: most
+// of the found places stand clear in that window too.
 constexpr double ringing_rise = 4.0, risen = 10.0, ringing_share = 0.6;
 // A candidate under a ringing string rose where its power did, or where peaks that rose hold
 // half of it: a ringing partial beside one of its places can hold more than all its own
@@ -171,13 +171,14 @@ bool pitch_check::series_rose(const spectrum &fine, double f, double b, int betw
     const double bin = sr_ / fine.length();
     double all = 0.0, then = 0.0;
     int counted = 0, rose = 0;
+    // What stood before at a peak: the earlier window's strongest bin within 1.5 of its bins.
+    const double width = 1.5 * sr_ / before_->length();
     place at;
     for (int k = 1; k <= places_looked_at && place_of(half, f, bin, b, k, at); k++) {
         if (between > 1 && k % between == 0)
             continue;
         // The place's strongest peak, and the strongest of its peaks that rose over what stood
         // at it before: a ringing partial beside the place may be stronger than this series'.
-        const double width = 1.5 * sr_ / before_->length();
         const int peak = fine.strongest(at.lo, at.hi);
         const double now = fine.power(peak);
         double risen_peak = 0.0;

@@ -30,7 +30,8 @@ class pitch_check {
   public:
     void prepare(double sr, double lowest_f0, double highest_f0);
     // The series found: f0 (Hz) and B, searched over `partials` places; `before`, when not
-    // null, the window that ends at the release (it must outlive the check).
+    // null, the window that ends where the finger touched the string, or at the release (it must
+    // outlive the check).
     void begin(double f0, double inharmonicity, int partials, const spectrum *before = nullptr);
     stage_step step(const spectrum &fine, int64_t budget);
     // When done: the fundamental to measure the note again from, or 0 to keep the found one.

@@ -45,7 +45,8 @@ struct pluck_details {
 //                   and so on until its stretch reaches past the longest hold (a finger may
 //                   still hold the string; no period at all: no note);
 //   spectrum        a Hann window of four periods from the release, transformed, a longer
-//                   one for the partials' frequencies, and one of 46 ms up to the release;
+//                   one for the partials' frequencies, and one of 46 ms up to where the
+//                   finger touched the string (the release, where no push was heard);
 //   partial_series  the partials up the stretched series, f0 and B refitted as they are found;
 //   pitch_watch     whether the input goes on repeating at that series' period (a string held
 //                   ringing by the finger and let go without a rise leaves it), or never did
