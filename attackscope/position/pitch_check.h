@@ -51,7 +51,9 @@ class pitch_check {
                      int64_t &units) const;
     // The power `before` held within width_hz of hz, scaled to the frequency window's length.
     double before_power(const spectrum &fine, double hz, double width_hz, int64_t &units) const;
-    // How many times the power at the first places of the series f, b rose over `before`.
+    // How many times the power at the first places of the series f, b rose over `before`. For
+    // the found series: judged by its peaks as series_rose judges a candidate's, a ringing
+    // string's places hold the new note's partials beside them too often.
     double series_rise(const spectrum &fine, double f, double b, int64_t &units) const;
     // Whether the series f, b rose over `before` at its first places (with between > 1, at the
     // places off its multiples alone): their power by ringing_rise, or half of it at places that
