@@ -110,7 +110,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         if (set_aside_ >= 0 && set_aside_ < first_rise_ && first_rise_ - set_aside_ < confirm_ &&
             (contact_from_ < 0 || set_aside_ < contact_from_))
             contact_from_ = set_aside_;
-        if (pending_ && first_rise_ < waiting_from_ + confirm_)
+        if (pending_ && let_go)
             pending_ = false; // that note was the finger's push
         if (restarting_ && !pending_) {
             // A new note cuts short the note measured again: its first estimate stands.
