@@ -499,8 +499,6 @@ TEST(RealStrings, WorkPerBlockStaysWithinItsBudget) {
     }
 }
 
-} // namespace
-
 TEST(RealStrings, ANoteHeldUnderARingingStringGetsItsOwnSeries) {
     // A 359.7 Hz string held 107 ms and let go while a 160.3 Hz one rings 6 dB below it: the
     // finger's push and hold fill the valleys between the ringing string's partials in the
@@ -517,3 +515,5 @@ TEST(RealStrings, ANoteHeldUnderARingingStringGetsItsOwnSeries) {
         expect_note(got[1], s.notes[1], 44100, 0.02);
     }
 }
+
+} // namespace
