@@ -1,7 +1,9 @@
 #include "position/pitch_check.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #include "position/counts.h"
@@ -11,6 +13,7 @@ namespace dsp {
 namespace {
 constexpr int most_fraction = 4, most_divisor = 4, places_looked_at = 12;
 constexpr double clear_ratio = 10.0; // 10 dB
+constexpr size_t valley_bins = 32;
 // Half of the places between the found ones clear, and holding 0.5% of the power (-23 dB): a
 // string's odd partials are not all that weak against its even ones, while in a clean recording
 // the leakage between a high note's partials stands clear of its valleys too.
@@ -95,14 +98,32 @@ double pitch_check::clear_share(const spectrum &fine, double f, double b, int co
     // Partials f apart must be resolved: three bins at least.
     if (!(f >= lowest_f0_) || step < 3.0 || half < 8)
         return 0.0;
-    const auto power_over = [&](double from, double to, bool largest) {
-        const int lo = static_cast<int>(clamped(std::ceil(from), 1, half - 1));
-        const int hi = static_cast<int>(clamped(std::floor(to), lo, half - 1));
+    const auto bins_of = [&](double from, double to, int &lo, int &hi) {
+        lo = static_cast<int>(clamped(std::ceil(from), 1, half - 1));
+        hi = static_cast<int>(clamped(std::floor(to), lo, half - 1));
+        units += bin_units * (hi - lo + 1);
+    };
+    const auto peak_over = [&](double from, double to) {
+        int lo = 0, hi = 0;
+        bins_of(from, to, lo, hi);
         double v = fine.power(lo);
         for (int j = lo + 1; j <= hi; j++)
-            v = largest ? std::max(v, fine.power(j)) : std::min(v, fine.power(j));
-        units += bin_units * (hi - lo + 1);
+            v = std::max(v, fine.power(j));
         return v;
+    };
+    // A valley's typical power, its median: the least of n bins of noise lies about n times
+    // below the noise's level, so a widely spaced series would find clear places in noise alone.
+    // Wider valleys are sampled evenly, to a bounded count.
+    const auto valley_over = [&](double from, double to) {
+        int lo = 0, hi = 0;
+        bins_of(from, to, lo, hi);
+        std::array<double, valley_bins> v{};
+        const size_t n = static_cast<size_t>(hi - lo + 1), taken = std::min(n, v.size());
+        for (size_t i = 0; i < taken; i++)
+            v[i] = fine.power(lo + static_cast<int>(i * n / taken));
+        const auto middle = v.begin() + static_cast<std::ptrdiff_t>(taken / 2);
+        std::nth_element(v.begin(), middle, v.begin() + static_cast<std::ptrdiff_t>(taken));
+        return *middle;
     };
     int clear = 0;
     for (int k = 1; k <= count; k++) {
@@ -113,9 +134,9 @@ double pitch_check::clear_share(const spectrum &fine, double f, double b, int co
             break;
         places++;
         units += place_units;
-        const double peak = power_over(centre - 0.15 * step, centre + 0.15 * step, true);
-        const double below = power_over(centre - 0.55 * step, centre - 0.35 * step, false);
-        const double above = power_over(centre + 0.35 * step, centre + 0.55 * step, false);
+        const double peak = peak_over(centre - 0.15 * step, centre + 0.15 * step);
+        const double below = valley_over(centre - 0.55 * step, centre - 0.35 * step);
+        const double above = valley_over(centre + 0.35 * step, centre + 0.55 * step);
         clear += peak > clear_ratio * std::max(below, above);
     }
     return places > 0 ? static_cast<double>(clear) / places : 0.0;

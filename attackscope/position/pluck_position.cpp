@@ -382,7 +382,9 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         const bool within = ratio >= 1.5 && std::fabs(ratio / std::round(ratio) - 1.0) < 0.01;
         // Measured again because its first period never held, the same series again is the
         // string measured twice, the second time later in its decay: the first stands.
-        const bool same = never_held_ && std::fabs(ratio - 1.0) < same_series;
+        // So too, measured again from a rise because the first had no confidence: that rise was
+        // the note's own swelling, not the finger's let-go, after which another series sounds.
+        const bool same = (never_held_ || doubtful_) && std::fabs(ratio - 1.0) < same_series;
         if ((within && rang_before_) || !(result.position > 0.0) || same) {
             result = fallback_;
             d = fallback_details_;
@@ -390,8 +392,10 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             // Where the let-go was not found, the release stays where it was placed; so too
             // where the first period never held (the input never stood at it, so where it left
             // it says nothing, and the first release was heard as one).
-            // Measured again from a rise, the release is where the search placed it there.
-            result.release_sample = from_rise_                     ? release_.release()
+            // Measured again from a rise, the release is where the search placed it there; but
+            // where the first had a position the rise may have been a swelling attack's own (a
+            // sampled bass's, 60-160 ms on), and the note stays where it was heard.
+            result.release_sample = from_rise_ && !doubtful_       ? release_.release()
                                     : let_go_ >= 0 && !never_held_ ? let_go_
                                                                    : fallback_.release_sample;
         }
@@ -488,11 +492,16 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
     if (stage_ != stage::idle || candidate_ >= 0 || restarted_)
         return false;
     // A note that gave no position, with a rise set aside after its release as its swelling:
-    // that rise was the let-go, and the note is measured again from it.
-    if (!(e.position > 0.0) && set_aside_ > e.release_sample &&
+    // that rise was the let-go, and the note is measured again from it. So is a note with no
+    // confidence whose rise set aside came within a hold's time: a string pushed and held in
+    // noise leaves a series at its push that is no string's, which the fit reads as some comb.
+    const bool doubtful = e.position > 0.0 && e.confidence < no_confidence &&
+                          set_aside_ < e.release_sample + confirm_;
+    if ((!(e.position > 0.0) || doubtful) && set_aside_ > e.release_sample &&
         history_.holds(set_aside_ - release_.span())) {
         begin_again(e, d);
         from_rise_ = true;
+        doubtful_ = doubtful;
         never_held_ = false;
         release_.begin(set_aside_);
         note_start_ = set_aside_;
@@ -523,6 +532,7 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
 void pluck_tracker::begin_again(const pluck_estimate &e, const pluck_details &d) {
     restarted_ = restarting_ = true;
     rang_before_ = true;
+    doubtful_ = false;
     still_ = still::none;
     let_go_ = -1;
     fallback_ = e;

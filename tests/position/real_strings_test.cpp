@@ -194,8 +194,9 @@ TEST(RealStrings, ALetGoJustUnder150MsAfterThePushsRiseReplacesIt) {
 }
 
 // A low string in noise, pushed quickly and held: its let-go rises less than its push did and is
-// set aside as the push's swelling, and the push, measured, gives no position. The note is then
-// measured again from that rise.
+// set aside as the push's swelling, and the push, measured, gives no position or one with no
+// confidence (a series at 2.2 and 1.5 times the string's). The note is then measured again from
+// that rise.
 TEST(RealStrings, ALetGoSetAsideAsTheSwellingIsMeasuredWhenThePushGivesNothing) {
     for (const drawn &c :
          {drawn{81.4312, 9.18292e-05, 1.96611, 1.02284, 0.405543, 5.6448, 97.7146, 2.68449, 1.62705,

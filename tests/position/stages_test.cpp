@@ -231,6 +231,36 @@ TEST(PitchCheck, TakesTheSeriesThatHoldsTheNotesPartials) {
     }
 }
 
+// A note whose partials above the second lie in white noise keeps its series: the least power of
+// many bins of noise lies far below the noise's level, and a widely spaced series of noise peaks
+// would stand as clear as the note's own if valleys were judged by it.
+TEST(PitchCheck, KeepsANoteWhoseUpperPartialsLieInNoise) {
+    const double sr = 44100;
+    signals::Noise draw(17);
+    int moved = 0;
+    for (int k = 0; k < 30; k++) {
+        const double f0 = 300.0 + 900.0 * (0.5 * draw.next() + 0.5);
+        std::vector<float> x(6000);
+        for (size_t j = 0; j < x.size(); j++) {
+            const double t = static_cast<double>(j);
+            x[j] = static_cast<float>(0.05 * std::sin(2 * M_PI * f0 * t / sr) +
+                                      0.025 * std::sin(2 * M_PI * 2 * f0 * t / sr + 1.0) +
+                                      0.002 * draw.next());
+        }
+        const dsp::input_history h = history_of(x);
+        dsp::spectrum fine;
+        fine.prepare(sr, 40.0, dsp::spectrum::frequencies);
+        fine.begin(0, sr / f0);
+        ASSERT_EQ(run([&](int64_t b) { return fine.step(h, b); }, 4000), dsp::stage_state::done);
+        dsp::pitch_check check;
+        check.prepare(sr, 40.0, 1500.0);
+        check.begin(f0, 0.0, 2);
+        ASSERT_EQ(run([&](int64_t b) { return check.step(fine, b); }, 64), dsp::stage_state::done);
+        moved += check.corrected() > 0.0;
+    }
+    EXPECT_EQ(moved, 0);
+}
+
 // Under a string still ringing from before the release, the series followed was that string's:
 // the check takes the new note's from the peaks that rose. A string plucked again while it
 // rings keeps its own series.
