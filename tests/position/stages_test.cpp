@@ -39,6 +39,29 @@ template <class Step> dsp::stage_state run(Step step, int64_t budget) {
     return dsp::stage_state::failed;
 }
 
+// What the pitch check makes of the series `found` (Hz, `partials` of it followed) in x from
+// `release`, its windows sized for the period of `window_f0`; with the window before the release
+// where `with_before`. 0: the found series stands.
+double check_of(const std::vector<float> &x, int release, double window_f0, double found,
+                int partials, bool with_before = false) {
+    const double sr = 44100;
+    const dsp::input_history h = history_of(x);
+    dsp::spectrum fine, before;
+    fine.prepare(sr, 40.0, dsp::spectrum::frequencies);
+    fine.begin(release, sr / window_f0);
+    EXPECT_EQ(run([&](int64_t b) { return fine.step(h, b); }, 4000), dsp::stage_state::done);
+    if (with_before) {
+        before.prepare(sr, 40.0, dsp::spectrum::earlier);
+        before.begin_before(release, sr / window_f0);
+        EXPECT_EQ(run([&](int64_t b) { return before.step(h, b); }, 4000), dsp::stage_state::done);
+    }
+    dsp::pitch_check check;
+    check.prepare(sr, 40.0, 1500.0);
+    check.begin(found, 0.0, partials, with_before ? &before : nullptr);
+    EXPECT_EQ(run([&](int64_t b) { return check.step(fine, b); }, 64), dsp::stage_state::done);
+    return check.corrected();
+}
+
 TEST(InputHistory, StoresNonFiniteAsZeroAndKnowsWhatItNoLongerHolds) {
     dsp::input_history h;
     h.prepare(5); // rounded up to 8
@@ -217,16 +240,8 @@ TEST(PitchCheck, TakesTheSeriesThatHoldsTheNotesPartials) {
             }
             x[j] = static_cast<float>(v);
         }
-        const dsp::input_history h = history_of(x);
-        dsp::spectrum fine;
-        fine.prepare(sr, 40.0, dsp::spectrum::frequencies);
-        fine.begin(0, sr / std::min(c.note, c.found));
-        ASSERT_EQ(run([&](int64_t b) { return fine.step(h, b); }, 4000), dsp::stage_state::done);
-        dsp::pitch_check check;
-        check.prepare(sr, 40.0, 1500.0);
-        check.begin(c.found, 0.0, 12);
-        ASSERT_EQ(run([&](int64_t b) { return check.step(fine, b); }, 64), dsp::stage_state::done);
-        EXPECT_NEAR(check.corrected(), c.expected, 0.02 * c.expected + 1e-9)
+        EXPECT_NEAR(check_of(x, 0, std::min(c.note, c.found), c.found, 12), c.expected,
+                    0.02 * c.expected + 1e-9)
             << c.note << " " << c.found;
     }
 }
@@ -247,16 +262,7 @@ TEST(PitchCheck, KeepsANoteWhoseUpperPartialsLieInNoise) {
                                       0.025 * std::sin(2 * M_PI * 2 * f0 * t / sr + 1.0) +
                                       0.002 * draw.next());
         }
-        const dsp::input_history h = history_of(x);
-        dsp::spectrum fine;
-        fine.prepare(sr, 40.0, dsp::spectrum::frequencies);
-        fine.begin(0, sr / f0);
-        ASSERT_EQ(run([&](int64_t b) { return fine.step(h, b); }, 4000), dsp::stage_state::done);
-        dsp::pitch_check check;
-        check.prepare(sr, 40.0, 1500.0);
-        check.begin(f0, 0.0, 2);
-        ASSERT_EQ(run([&](int64_t b) { return check.step(fine, b); }, 64), dsp::stage_state::done);
-        moved += check.corrected() > 0.0;
+        moved += check_of(x, 0, f0, f0, 2) > 0.0;
     }
     EXPECT_EQ(moved, 0);
 }
@@ -287,19 +293,9 @@ TEST(PitchCheck, TakesTheNewNoteUnderAStringStillRinging) {
                     v += std::sin(2 * M_PI * n * c.note * (t - release) / sr + 2 * n) / (n * 5.0);
             x[j] = static_cast<float>(v);
         }
-        const dsp::input_history h = history_of(x);
-        dsp::spectrum fine, before;
-        fine.prepare(sr, 40.0, dsp::spectrum::frequencies);
-        before.prepare(sr, 40.0, dsp::spectrum::earlier);
-        fine.begin(release, sr / c.ringing);
-        before.begin_before(release, sr / c.ringing);
-        ASSERT_EQ(run([&](int64_t b) { return fine.step(h, b); }, 4000), dsp::stage_state::done);
-        ASSERT_EQ(run([&](int64_t b) { return before.step(h, b); }, 4000), dsp::stage_state::done);
-        dsp::pitch_check check;
-        check.prepare(sr, 40.0, 1500.0);
-        check.begin(c.ringing, 0.0, 12, &before);
-        ASSERT_EQ(run([&](int64_t b) { return check.step(fine, b); }, 64), dsp::stage_state::done);
-        EXPECT_NEAR(check.corrected(), c.expected, 0.02 * c.expected + 1e-9) << c.note;
+        EXPECT_NEAR(check_of(x, release, c.ringing, c.ringing, 12, true), c.expected,
+                    0.02 * c.expected + 1e-9)
+            << c.note;
     }
 }
 
