@@ -382,9 +382,11 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         const bool within = ratio >= 1.5 && std::fabs(ratio / std::round(ratio) - 1.0) < 0.01;
         // Measured again because its first period never held, the same series again is the
         // string measured twice, the second time later in its decay: the first stands.
-        // So too, measured again from a rise because the first had no confidence: that rise was
-        // the note's own swelling, not the finger's let-go, after which another series sounds.
-        const bool same = (never_held_ || doubtful_) && std::fabs(ratio - 1.0) < same_series;
+        // So too, measured again from a rise though the first had a position (it had no
+        // confidence): that rise was the note's own swelling, not the finger's let-go, after
+        // which another series sounds.
+        const bool doubtful = from_rise_ && fallback_.position > 0.0;
+        const bool same = (never_held_ || doubtful) && std::fabs(ratio - 1.0) < same_series;
         if ((within && rang_before_) || !(result.position > 0.0) || same) {
             result = fallback_;
             d = fallback_details_;
@@ -395,7 +397,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             // Measured again from a rise, the release is where the search placed it there; but
             // where the first had a position the rise may have been a swelling attack's own (a
             // sampled bass's, 60-160 ms on), and the note stays where it was heard.
-            result.release_sample = from_rise_ && !doubtful_       ? release_.release()
+            result.release_sample = from_rise_ && !doubtful        ? release_.release()
                                     : let_go_ >= 0 && !never_held_ ? let_go_
                                                                    : fallback_.release_sample;
         }
@@ -501,7 +503,6 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
         history_.holds(set_aside_ - release_.span())) {
         begin_again(e, d);
         from_rise_ = true;
-        doubtful_ = doubtful;
         never_held_ = false;
         release_.begin(set_aside_);
         note_start_ = set_aside_;
@@ -532,7 +533,6 @@ bool pluck_tracker::measure_again(const pluck_estimate &e, const pluck_details &
 void pluck_tracker::begin_again(const pluck_estimate &e, const pluck_details &d) {
     restarted_ = restarting_ = true;
     rang_before_ = true;
-    doubtful_ = false;
     still_ = still::none;
     let_go_ = -1;
     fallback_ = e;

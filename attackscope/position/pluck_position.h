@@ -196,7 +196,6 @@ class pluck_tracker {
     bool rang_before_ = true; // the series measured again sounded before the first release
     bool never_held_ = false; // it is measured again because its first period never held
     bool from_rise_ = false;  // it is measured again from a rise set aside within it
-    bool doubtful_ = false;   // so, its first estimate having a position but no confidence
     double last_f0_ = 0.0;    // of the latest estimate given with a position, Hz (0: none)
     // The tests left on a note that may be the latest string still sounding: whether the
     // input's energy fell after its release, then whether its series sounded before it.
