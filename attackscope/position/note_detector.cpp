@@ -25,7 +25,7 @@ void note_detector::band::reset() {
     std::fill(history, history + max_lag, 0.0);
     at = 0;
     energy = level = 0.0;
-    clear = faint = false;
+    clear = faint = dim = false;
     std::fill(past.begin(), past.end(), 0.0);
     past_at = 0;
 }
@@ -43,7 +43,7 @@ void note_detector::reset() {
     high_.reset();
     low_.reset();
     deep_.reset();
-    rising_ = faint_rising_ = false;
+    rising_ = faint_rising_ = dim_rising_ = false;
     warm_ = std::max({high_.lag, low_.lag, deep_.lag}) + 1;
 }
 

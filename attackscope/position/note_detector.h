@@ -27,6 +27,8 @@ namespace dsp {
 // A faint candidate is the first of a rise of 2.5 times (4 dB) in any band: a low note under a
 // louder ringing one may add no more than that, in every band; the tracker takes one only while
 // it has no note in hand (within a note a faint rise is the note's own swelling or beating).
+// A dim candidate, the first of a rise of 1.8 times (2.5 dB), is a note only where the string
+// ringing before then stops repeating in the input: the tracker watches for that.
 // A candidate is not yet a note: whether a string then vibrates freely is for the estimate,
 // which also takes a rise in the lowest band alone, while a note that rose at 1 or 4 kHz is
 // measured or confirmed, for that note's own (a release is at least as sharp as a push).
@@ -36,7 +38,7 @@ class note_detector {
     // Allocates (off the audio thread).
     void prepare(double sr);
     void reset();
-    enum class rise { none, faint, clear };
+    enum class rise { none, dim, faint, clear };
     // Feeds one sample at stream index `index`; whether a candidate begins there. One rise can
     // give a faint candidate and, a little later, a clear one. Inline: it runs for every input
     // sample, in every block.
@@ -46,6 +48,7 @@ class note_detector {
         deep_.feed(x);
         const bool clear = high_.clear | low_.clear | deep_.clear;
         const bool faint = high_.faint | low_.faint | deep_.faint;
+        const bool dim = high_.dim | low_.dim | deep_.dim;
         const bool warm = index >= warm_;
         rise found = rise::none;
         if (clear && !rising_ && warm) {
@@ -54,17 +57,23 @@ class note_detector {
         } else if (faint && !faint_rising_ && warm) {
             found = rise::faint;
             sharp_ = high_.faint | low_.faint;
+        } else if (dim && !dim_rising_ && warm) {
+            found = rise::dim;
+            sharp_ = high_.dim | low_.dim;
         }
         rising_ = clear;
         faint_rising_ = faint;
+        dim_rising_ = dim;
         return found;
     }
     // Whether the latest candidate rose in the 4 kHz or 1 kHz band, not in the lowest alone.
     bool sharp() const { return sharp_; }
 
   private:
-    static constexpr double clear_rise = 3.0;     // 5 dB above anything recent
-    static constexpr double faint_rise = 2.5;     // 4 dB
+    static constexpr double clear_rise = 3.0; // 5 dB above anything recent
+    static constexpr double faint_rise = 2.5; // 4 dB
+    // A new low string under a louder one ringing from its recorded loop rose 2.0-2.3 times.
+    static constexpr double dim_rise = 1.8;
     static constexpr double floor_energy = 1e-10; // (-100 dBFS)^2: below it, silence
     static constexpr int max_lag = 256;           // the differences' spacing stays below this
 
@@ -73,8 +82,8 @@ class note_detector {
         int lag = 1, at = 0;
         double smooth = 0.0, decay = 0.0; // per sample
         double energy = 0.0, level = 0.0;
-        bool clear = false, faint = false; // energy rose above the level 4 ms before
-        std::vector<double> past;          // level over the last 4 ms, a ring
+        bool clear = false, faint = false, dim = false; // energy rose above the level 4 ms before
+        std::vector<double> past;                       // level over the last 4 ms, a ring
         size_t past_at = 0;
 
         void prepare(double sr, double spacing_seconds);
@@ -96,11 +105,13 @@ class note_detector {
             const bool heard = energy > floor_energy;
             clear = heard && energy > clear_rise * reference;
             faint = heard && energy > faint_rise * reference;
+            dim = heard && energy > dim_rise * reference;
         }
     };
     band high_, low_, deep_;
     bool rising_ = false;       // a candidate fired and no band has yet fallen below its reference
     bool faint_rising_ = false; // likewise, faintly
+    bool dim_rising_ = false;
     bool sharp_ = false;
     int64_t warm_ = 0; // no candidate before this index: the differences have no history yet
 };

@@ -14,6 +14,10 @@ void pluck_tracker::prepare(double sr, int max_block) {
     max_block_ = std::clamp(max_block, 1, 65536);
     detector_.prepare(sr_);
     watch_.prepare(sr_);
+    ringing_.prepare(sr_);
+    // Twice the watch's memory: by then it has all but forgotten the time before the rise (a
+    // new string an octave below the ringing one takes it down slowly, 0.14 in the first 40 ms).
+    dim_wait_ = static_cast<int>(clamped(std::round(0.06 * sr_), 1, 1 << 24));
     held_.prepare(sr_);
     // A finger may hold the string for 150 ms after its push, which can set the string ringing
     // in the modes that have a node under it: an estimate is given only when no stronger edge
@@ -51,6 +55,9 @@ void pluck_tracker::reset() {
     let_go_ = -1;
     last_f0_ = 0.0;
     watch_.stop();
+    ringing_.stop();
+    dim_at_ = dim_taken_ = -1;
+    latest_f0_ = 0.0;
     pending_ = false;
     stage_ = stage::idle;
     release_.reset();
@@ -62,15 +69,37 @@ void pluck_tracker::push(const float *in, int n) {
     history_.push(in, n, [this](float v, int64_t i) {
         if (watch_.lag() > 0)
             watch_.feed(v, history_.sample(i - watch_.lag()));
+        if (ringing_.lag() > 0)
+            ringing_.feed(v, history_.sample(i - ringing_.lag()));
         // Huge values would leave the detector's energy infinite; they are no pluck.
         const auto found = detector_.feed(std::clamp(static_cast<double>(v), -1e6, 1e6), i);
+        if (dim_at_ >= 0 && i >= dim_at_ + dim_wait_) {
+            // A string ringing from before no longer fills the input: the dim rise was a new one.
+            const int64_t at = dim_at_;
+            dim_at_ = -1;
+            if (!busy() && candidate_ < 0 &&
+                ringing_.correlation() <= dim_correlation_ - ringing_fall) {
+                take_rise(at, dim_sharp_);
+                dim_taken_ = at;
+            }
+        }
         if (found == note_detector::rise::none)
             return;
+        const bool sharp = detector_.sharp();
+        if (found == note_detector::rise::dim) {
+            // Only while no note is in hand and the latest string clearly rings on.
+            if (dim_at_ < 0 && !busy() && candidate_ < 0 && ringing_.ready() &&
+                ringing_.correlation() >= ringing_held) {
+                dim_at_ = i;
+                dim_sharp_ = sharp;
+                dim_correlation_ = ringing_.correlation();
+            }
+            return;
+        }
         // A faint rise begins a note only while none is in hand: within one it is that note's
         // own swelling or beating, and would cut it short. A note measured again was released
         // 150 ms or more before: a faint rise now is the next note's, which cuts it short (it
         // was lost when the note measured again ran into it).
-        const bool sharp = detector_.sharp();
         if (found == note_detector::rise::faint && ((busy() && !restarting_) || candidate_ >= 0)) {
             if (candidate_ < 0)
                 set_aside(i, sharp);
@@ -303,6 +332,14 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             }
             break;
         case stage::prepare_fit: {
+            // A note heard by a dim rise whose series, once checked, is the string rung before
+            // is that string fading into noise. (At a multiple of it, it is a new string: an
+            // octave above, say.)
+            if (!restarting_ && note_start_ == dim_taken_ && latest_f0_ > 0.0 &&
+                std::fabs(partials_.f0() / latest_f0_ - 1.0) < same_series) {
+                s.state = stage_state::failed;
+                break;
+            }
             // Such a note is no note where the input's energy fell by half or more after its
             // release while the latest estimate's series sounded up to it: that string fading. A
             // new string adds its energy, under a ringing one too.
@@ -421,6 +458,12 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
 bool pluck_tracker::give(const pluck_estimate &e, const pluck_details &d, pluck_estimate &out) {
     out = e;
     details_ = d;
+    // Watched from here on at the note's period (a series within the tracker's range).
+    latest_f0_ = e.f0;
+    if (e.f0 >= 0.5 * lowest_f0 && e.f0 <= 2.0 * highest_f0)
+        ringing_.begin(static_cast<int>(std::lround(sr_ / e.f0)), 0.0);
+    else
+        ringing_.stop();
     // A note left unmeasured may yet be measured from a later rise on its series.
     last_f0_ = e.position > 0.0 ? e.f0 : 0.0;
     return true;

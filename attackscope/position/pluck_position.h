@@ -39,7 +39,8 @@ struct pluck_details {
 // gamma, and the faster decay of high modes. The tracker is a small state machine over its
 // stages, each a type of its own:
 //   note_detector   candidates: a sudden rise of energy, in one of three bands from 250 Hz to
-//                   4 kHz, over anything recent;
+//                   4 kHz, over anything recent (a dim one only where the input then leaves
+//                   the period of the string that rang before: a new string under it);
 //   release_search  the release itself, around a candidate;
 //   rough_period    a rough period from the release on, searched again from 30 ms later
 //                   and so on until its stretch reaches past the longest hold (a finger may
@@ -188,6 +189,15 @@ class pluck_tracker {
     input_history history_;
     note_detector detector_;
     pitch_watch watch_; // the note's period still in the input
+    // The latest estimate's period, watched while no note is in hand: a new string under a
+    // ringing one may rise only dimly, but the input then leaves the ringing string's period.
+    pitch_watch ringing_;
+    int64_t dim_at_ = -1; // a dim rise waiting to learn whether it did, or -1
+    bool dim_sharp_ = false;
+    double dim_correlation_ = 0.0; // at the ringing period, where the dim rise came
+    int dim_wait_ = 0;             // samples after the dim rise before that is judged
+    int64_t dim_taken_ = -1;       // the latest dim rise taken for a note
+    double latest_f0_ = 0.0;       // of the latest estimate given, Hz (0: none)
     // The correlation where the note was measured: a sample a unit (three products and sums),
     // at most this many samples.
     static constexpr int64_t watch_units = 1000;
@@ -238,6 +248,9 @@ class pluck_tracker {
     static constexpr double same_series = 0.03;
     // Confidence below this is none: the fit found no comb it could tell from another.
     static constexpr double no_confidence = 0.05;
+    // A string ringing on repeats at its period near 1 (a recorded loop at 0.999); a new string
+    // under it takes that down by 0.2 to 0.6 within 60 ms.
+    static constexpr double ringing_held = 0.8, ringing_fall = 0.15;
     int remeasured_ = 0;    // times the note was measured again from a corrected series
     double first_f0_ = 0.0; // the series first followed, Hz
     // The string found ringing under the note, once it is measured again from another series.
