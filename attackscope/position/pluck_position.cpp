@@ -293,8 +293,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             // energy can rise many times over while the string only fades. Judged before the fit.
             if (!restarting_ && remeasured_ == 0 && !note_sharp_ && last_f0_ > 0.0) {
                 const double k = std::round(partials_.f0() / last_f0_);
-                if (k >= 1.0 && k <= 4.0 &&
-                    std::fabs(partials_.f0() / (k * last_f0_) - 1.0) < same_series)
+                if (k >= 1.0 && k <= 4.0 && one_series(partials_.f0(), k * last_f0_))
                     still_ = still::energy;
             }
             // The watch decides whether to measure a note again; a note measured again instead
@@ -316,13 +315,12 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             if (s.state == stage_state::done) {
                 stage_ = stage::prepare_fit;
                 const double f = check_.corrected();
-                if (f > 0.0 && !(remeasured_ > 0 && std::fabs(f / first_f0_ - 1.0) < same_series)) {
+                if (f > 0.0 && !(remeasured_ > 0 && one_series(f, first_f0_))) {
                     if (remeasured_ == 0)
                         first_f0_ = partials_.f0();
                     period_samples_ = sr_ / f;
                     remeasured_++;
-                    if (check_.ringing_f0() > 0.0 &&
-                        std::fabs(f / check_.ringing_f0() - 1.0) >= same_series) {
+                    if (check_.ringing_f0() > 0.0 && !one_series(f, check_.ringing_f0())) {
                         ringing_f0_ = check_.ringing_f0();
                         ringing_b_ = check_.ringing_inharmonicity();
                     }
@@ -336,7 +334,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             // is that string fading into noise. (At a multiple of it, it is a new string: an
             // octave above, say.)
             if (!restarting_ && note_start_ == dim_taken_ && latest_f0_ > 0.0 &&
-                std::fabs(partials_.f0() / latest_f0_ - 1.0) < same_series) {
+                one_series(partials_.f0(), latest_f0_)) {
                 s.state = stage_state::failed;
                 break;
             }
@@ -423,7 +421,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         // confidence): that rise was the note's own swelling, not the finger's let-go, after
         // which another series sounds.
         const bool doubtful = from_rise_ && fallback_.position > 0.0;
-        const bool same = (never_held_ || doubtful) && std::fabs(ratio - 1.0) < same_series;
+        const bool same = (never_held_ || doubtful) && one_series(ratio, 1.0);
         if ((within && rang_before_) || !(result.position > 0.0) || same) {
             result = fallback_;
             d = fallback_details_;

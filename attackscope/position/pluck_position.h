@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "position/comb_fit.h"
@@ -246,6 +247,7 @@ class pluck_tracker {
     static constexpr int most_remeasures = 2;
     // Two series within 3% are one (a series fit's f0 moves far less between measurements).
     static constexpr double same_series = 0.03;
+    static bool one_series(double f, double g) { return std::fabs(f / g - 1.0) < same_series; }
     // Confidence below this is none: the fit found no comb it could tell from another.
     static constexpr double no_confidence = 0.05;
     // A string ringing on repeats at its period near 1 (a recorded loop at 0.999); a new string
