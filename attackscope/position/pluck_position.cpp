@@ -26,6 +26,7 @@ void pluck_tracker::prepare(double sr, int max_block) {
     // Past the longest release (2 ms) and its first reflections, short of the confirmation.
     retry_delay_ = static_cast<int>(clamped(std::round(0.03 * sr_), 1, 1 << 24));
     release_.prepare(sr_, max_block_);
+    back_.prepare(sr_, max_block_);
     period_.prepare(sr_, lowest_f0, highest_f0);
     // Retries until the last stretch searched reaches past the longest hold (the confirmation):
     // a low string held that long raises no rise at its let-go over its own push.
@@ -49,10 +50,11 @@ void pluck_tracker::prepare(double sr, int max_block) {
 void pluck_tracker::reset() {
     history_.reset();
     detector_.reset();
-    candidate_ = first_rise_ = -1;
+    candidate_ = first_rise_ = earlier_rise_ = -1;
     note_start_ = set_aside_ = contact_from_ = touched_ = -1;
     restarted_ = restarting_ = placing_ = false;
     let_go_ = -1;
+    cut_rise_ = cut_release_ = put_back_from_ = put_back_ = -1;
     last_f0_ = 0.0;
     watch_.stop();
     ringing_.stop();
@@ -124,13 +126,36 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     // A note whose partials are measured and only the fit is left finishes before a new note
     // past its confirmation is taken up: the fit needs no history, and its work is bounded (at
     // most about 40 ms of the budget), well within what the history keeps of the new release.
-    const bool fitting = stage_ == stage::prepare_fit || stage_ == stage::fit;
+    const bool fitting =
+        stage_ == stage::prepare_fit || stage_ == stage::fit || stage_ == stage::back;
     if (candidate_ >= 0 && !(fitting && first_rise_ >= confirmed_from() + confirm_)) {
         // A rise within the confirmation of the note before is its let-go; the note's contact
         // began with the earliest such rise.
         const bool let_go =
             pending_ ? first_rise_ < waiting_from_ + confirm_
                      : stage_ != stage::idle && first_rise_ < confirmed_from() + confirm_;
+        // Should the new rise prove the string's own edge come round, the note it cuts short
+        // was the string's, released where that note was: the rise on another edge before it in
+        // this block, or else the note in hand. A rise within the search stretch of the note in
+        // hand, whose release is not yet found, was heard on the same edge: the note cut short
+        // stays the one that note cut.
+        const bool same_edge =
+            stage_ == stage::release && !pending_ && first_rise_ < note_start_ + release_.reach();
+        if (restarting_ || !(let_go && same_edge))
+            cut_rise_ = cut_release_ = -1;
+        if (!restarting_ && earlier_rise_ >= 0) {
+            cut_rise_ = earlier_rise_;
+            cut_release_ = -1;
+        } else if (!restarting_ && let_go && !same_edge) {
+            if (pending_)
+                cut_rise_ = cut_release_ = waiting_.release_sample;
+            else if (stage_ != stage::locate) {
+                cut_rise_ = note_start_;
+                if (stage_ != stage::release)
+                    cut_release_ = release_.release();
+            }
+        }
+        edge_checked_ = false;
         if (!let_go)
             contact_from_ = -1;
         else if (contact_from_ < 0)
@@ -373,6 +398,19 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             stage_ = stage::fit;
             break;
         }
+        case stage::back:
+            s = back_.step(history_, budget, spare, n);
+            if (s.state == stage_state::done || s.state == stage_state::failed) {
+                if (s.state == stage_state::done && back_.release() >= 0) {
+                    put_back_from_ = release_.release();
+                    put_back_ = back_.release();
+                }
+                result = concluded_;
+                concluded = true;
+                stage_ = stage::idle;
+                s.state = stage_state::running;
+            }
+            break;
         case stage::fit:
             s.units = fit_.step(budget);
             if (fit_.done()) {
@@ -396,6 +434,17 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
             budget = 0;
         budget -= std::max<int64_t>(s.units, 0);
         last_units_ += std::max<int64_t>(s.units, 0);
+    }
+    // Once the series is final (an edge repeats only at the string's exact period), and off
+    // the analysis's time: the check's work comes on top of the budget, like an indivisible
+    // step's overrun, so that the note is measured as it would be without it.
+    if (concluded && !edge_checked_ && !restarting_ && cut_rise_ >= 0) {
+        edge_checked_ = true;
+        last_units_ += place_back();
+        if (stage_ == stage::back) {
+            concluded_ = result;
+            return false;
+        }
     }
     if (!concluded) {
         if (restarting_ && stage_ == stage::idle && candidate_ < 0) {
@@ -453,8 +502,27 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     return give(result, d, out);
 }
 
+int64_t pluck_tracker::place_back() {
+    int64_t units = 0;
+    const double c = own_edge::correlation(history_, release_.release(), sr_, partials_.f0(),
+                                           watch_units, units);
+    if (!(c >= own_edge::repeated))
+        return units;
+    if (cut_release_ >= 0) {
+        put_back_from_ = release_.release();
+        put_back_ = cut_release_;
+    } else if (history_.holds(cut_rise_ - release_.span() - 2 * int64_t{release_.edge()})) {
+        back_.begin(cut_rise_);
+        stage_ = stage::back;
+    }
+    return units;
+}
+
 bool pluck_tracker::give(const pluck_estimate &e, const pluck_details &d, pluck_estimate &out) {
     out = e;
+    // A note whose edge was its string's own, come round, was released with the note it cut.
+    if (e.release_sample >= 0 && e.release_sample == put_back_from_)
+        out.release_sample = put_back_;
     details_ = d;
     // Watched from here on at the note's period (a series within the tracker's range).
     latest_f0_ = e.f0;

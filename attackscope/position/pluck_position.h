@@ -11,6 +11,7 @@
 #include "position/held_release.h"
 #include "position/input_history.h"
 #include "position/note_detector.h"
+#include "position/own_edge.h"
 #include "position/partial_series.h"
 #include "position/pitch_check.h"
 #include "position/pitch_watch.h"
@@ -59,6 +60,9 @@ struct pluck_details {
 //                   the release, seen in a window that ends there); if not, the note is
 //                   measured again, at most twice, from the one that is;
 //   comb_fit        their log amplitudes fitted to the two-comb model;
+//   own_edge        whether the edge a let-go replaced its note by repeats the input a period
+//                   before it (a low string's recorded attack sharpening: its own edge come
+//                   round): if so, the note is reported at the release of the note it cut;
 //   judge()         the confidence, and which comb is the pluck's.
 // A later candidate while a note is measured, or within confirm (150 ms) of its release before
 // its estimate is out, replaces it: the first was the finger's push, a knock or the start of
@@ -72,7 +76,8 @@ struct pluck_details {
 // Threads: prepare() and reset() allocate or clear and belong off the audio thread (at the chain
 // build). push() and advance() allocate nothing, take no lock, do no I/O, and do work
 // bounded by the block length: advance() spends at most units_per_sample * n units of work (a
-// unit is about one butterfly of the transform), overrun by at most one indivisible step.
+// unit is about one butterfly of the transform), overrun by at most one indivisible step and, in
+// the block a note's analysis ends in, the check of its edge (at most watch_units + 1).
 
 class pluck_tracker {
   public:
@@ -138,6 +143,7 @@ class pluck_tracker {
         partials,
         watch,
         check,
+        back, // where the note cut short by the string's own edge was released
         prepare_fit,
         fit
     };
@@ -158,8 +164,12 @@ class pluck_tracker {
     int64_t confirmed_from() const { return std::max(release_.release(), note_start_); }
     // A rise at stream index i becomes the candidate, or is kept aside as the note's swelling.
     void take_rise(int64_t i, bool sharp) {
-        if (candidate_ < 0)
+        if (candidate_ < 0) {
             first_rise_ = i;
+            earlier_rise_ = -1;
+        } else if (i >= candidate_ + release_.reach()) {
+            earlier_rise_ = candidate_;
+        }
         candidate_ = i;
         candidate_sharp_ = sharp;
     }
@@ -177,6 +187,10 @@ class pluck_tracker {
     bool sounded_before(double f0, int64_t release, int64_t &units) const;
     // Starts the watch on the series just found; the units spent.
     int64_t watch_from_here();
+    // Whether the edge the note was heard by repeats the input a period before (its string's
+    // own, come round: see own_edge); if so, the note is reported where the note it cut short
+    // was released, searched for first where that was not yet found. The units spent.
+    int64_t place_back();
     // The input's correlation with itself `lag` back over [from, to), taken over at most
     // watch_units samples; `units` gets what it cost.
     double correlation_at(int64_t from, int64_t to, int lag, int64_t &units) const;
@@ -221,10 +235,19 @@ class pluck_tracker {
     // The first rise since the last was taken up: with large blocks several come in one, and
     // what came before is judged by when the new note was first heard, as with small blocks.
     int64_t first_rise_ = -1;
-    int64_t note_start_ = -1; // the candidate the note now measured or confirmed began with
+    int64_t earlier_rise_ = -1; // the latest of them on an edge before the candidate's, or -1
+    int64_t note_start_ = -1;   // the candidate the note now measured or confirmed began with
     // The rise the finger's contact began with, when later rises were its let-go, else -1.
     int64_t contact_from_ = -1;
-    int64_t touched_ = -1; // where the window of what rang before ends, once measured
+    // The note the latest let-go cut short, should that prove its string's own edge come round
+    // again: the rise it began with and its release (-1 where not yet found), else -1 both.
+    int64_t cut_rise_ = -1, cut_release_ = -1;
+    bool edge_checked_ = false;
+    // A note so placed back: its release as found, and where it is reported.
+    int64_t put_back_from_ = -1, put_back_ = -1;
+    release_search back_;        // places the release of the note cut short
+    pluck_estimate concluded_{}; // the note's estimate while back_ places its release
+    int64_t touched_ = -1;       // where the window of what rang before ends, once measured
     // The latest rise set aside as the note's own swelling, or -1: if that note proves no note
     // (no clear period: the finger still held the string there), the rise was its let-go.
     int64_t set_aside_ = -1;

@@ -38,6 +38,7 @@ class release_search {
     int64_t window_start() const { return window_start_; }
     int edge() const { return edge_; }
     int span() const { return pre_ + after_; }
+    int reach() const { return after_; } // the stretch ends this far after the candidate
 
   private:
     enum class phase { energy, largest, first };
