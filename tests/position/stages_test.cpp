@@ -10,6 +10,7 @@
 #include "position/comb_fit.h"
 #include "position/confidence.h"
 #include "position/input_history.h"
+#include "position/own_edge.h"
 #include "position/partial_series.h"
 #include "position/pitch_check.h"
 #include "position/release_search.h"
@@ -134,6 +135,29 @@ TEST(ReleaseSearch, FindsTheEdgeAfterASlowPullAndNothingInSilence) {
     search.begin(edge_at);
     EXPECT_EQ(run([&](int64_t b) { return search.step(quiet, b, true, 64); }, 50),
               dsp::stage_state::failed);
+}
+
+TEST(OwnEdge, TellsAnEdgeComeRoundFromANewOne) {
+    // A sawtooth's edge every period, growing: its own. The same with a new edge, of the
+    // opposite sign, where the next would come: a let-go. Too high a string, or an edge whose
+    // stretch has not yet arrived: not told.
+    const int sr = 44100, period = 882; // 50 Hz
+    std::vector<float> grows(20000), cut(20000);
+    for (size_t i = 0; i < grows.size(); i++) {
+        const double phase = double(i % period) / period, level = 0.2 + 1e-5 * double(i);
+        grows[i] = static_cast<float>(level * (phase - 0.5));
+        cut[i] = i < 10 * period ? grows[i] : static_cast<float>(0.3 * std::exp(-phase * 8.0));
+    }
+    int64_t units = 0;
+    const dsp::input_history a = history_of(grows), b = history_of(cut);
+    EXPECT_GT(dsp::own_edge::correlation(a, 10 * period, sr, 50.0, 1000, units),
+              dsp::own_edge::repeated);
+    EXPECT_LE(units, 1001);
+    EXPECT_LT(dsp::own_edge::correlation(b, 10 * period, sr, 50.0, 1000, units),
+              dsp::own_edge::repeated);
+    EXPECT_TRUE(std::isnan(dsp::own_edge::correlation(a, 10 * period, sr, 400.0, 1000, units)));
+    EXPECT_TRUE(std::isnan(dsp::own_edge::correlation(a, static_cast<int64_t>(grows.size()) - 10,
+                                                      sr, 50.0, 1000, units)));
 }
 
 TEST(RoughPeriod, FindsAHarmonicTonesPeriodAndNoneInNoise) {
