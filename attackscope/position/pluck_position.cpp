@@ -134,28 +134,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
         const bool let_go =
             pending_ ? first_rise_ < waiting_from_ + confirm_
                      : stage_ != stage::idle && first_rise_ < confirmed_from() + confirm_;
-        // Should the new rise prove the string's own edge come round, the note it cuts short
-        // was the string's, released where that note was: the rise on another edge before it in
-        // this block, or else the note in hand. A rise within the search stretch of the note in
-        // hand, whose release is not yet found, was heard on the same edge: the note cut short
-        // stays the one that note cut.
-        const bool same_edge =
-            stage_ == stage::release && !pending_ && first_rise_ < note_start_ + release_.reach();
-        if (restarting_ || !(let_go && same_edge))
-            cut_rise_ = cut_release_ = -1;
-        if (!restarting_ && earlier_rise_ >= 0) {
-            cut_rise_ = earlier_rise_;
-            cut_release_ = -1;
-        } else if (!restarting_ && let_go && !same_edge) {
-            if (pending_)
-                cut_rise_ = cut_release_ = waiting_.release_sample;
-            else if (stage_ != stage::locate) {
-                cut_rise_ = note_start_;
-                if (stage_ != stage::release)
-                    cut_release_ = release_.release();
-            }
-        }
-        edge_checked_ = false;
+        remember_cut(let_go);
         if (!let_go)
             contact_from_ = -1;
         else if (contact_from_ < 0)
@@ -438,8 +417,7 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     // Once the series is final (an edge repeats only at the string's exact period), and off
     // the analysis's time: the check's work comes on top of the budget, like an indivisible
     // step's overrun, so that the note is measured as it would be without it.
-    if (concluded && !edge_checked_ && !restarting_ && cut_rise_ >= 0) {
-        edge_checked_ = true;
+    if (concluded && !restarting_ && cut_rise_ >= 0) {
         last_units_ += place_back();
         if (stage_ == stage::back) {
             concluded_ = result;
@@ -502,17 +480,42 @@ bool pluck_tracker::advance(int n, bool spare, pluck_estimate &out) {
     return give(result, d, out);
 }
 
+void pluck_tracker::remember_cut(bool let_go) {
+    // A rise within the search stretch of the note in hand, whose release is not yet found, was
+    // heard on the same edge: the note cut short stays the one that note cut.
+    const bool same_edge =
+        stage_ == stage::release && !pending_ && first_rise_ < note_start_ + release_.reach();
+    if (restarting_ || !(let_go && same_edge))
+        cut_rise_ = cut_release_ = -1;
+    if (restarting_)
+        return;
+    if (earlier_rise_ >= 0) {
+        // Several rises in one block: the one on an edge before the last.
+        cut_rise_ = earlier_rise_;
+        cut_release_ = -1;
+    } else if (let_go && !same_edge) {
+        if (pending_) {
+            cut_rise_ = cut_release_ = waiting_.release_sample;
+        } else if (stage_ != stage::locate) {
+            cut_rise_ = note_start_;
+            cut_release_ = stage_ != stage::release ? release_.release() : -1;
+        }
+    }
+}
+
 int64_t pluck_tracker::place_back() {
     int64_t units = 0;
     const double c = own_edge::correlation(history_, release_.release(), sr_, partials_.f0(),
                                            watch_units, units);
+    const int64_t rise = cut_rise_, release = cut_release_;
+    cut_rise_ = cut_release_ = -1; // judged once
     if (!(c >= own_edge::repeated))
         return units;
-    if (cut_release_ >= 0) {
+    if (release >= 0) {
         put_back_from_ = release_.release();
-        put_back_ = cut_release_;
-    } else if (history_.holds(cut_rise_ - release_.span() - 2 * int64_t{release_.edge()})) {
-        back_.begin(cut_rise_);
+        put_back_ = release;
+    } else if (history_.holds(rise - release_.span() - 2 * int64_t{release_.edge()})) {
+        back_.begin(rise);
         stage_ = stage::back;
     }
     return units;

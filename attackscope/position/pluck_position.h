@@ -191,6 +191,8 @@ class pluck_tracker {
     // own, come round: see own_edge); if so, the note is reported where the note it cut short
     // was released, searched for first where that was not yet found. The units spent.
     int64_t place_back();
+    // Remembers the note a rise taken up now cuts short (see cut_rise_), as a let-go if `let_go`.
+    void remember_cut(bool let_go);
     // The input's correlation with itself `lag` back over [from, to), taken over at most
     // watch_units samples; `units` gets what it cost.
     double correlation_at(int64_t from, int64_t to, int lag, int64_t &units) const;
@@ -242,7 +244,6 @@ class pluck_tracker {
     // The note the latest let-go cut short, should that prove its string's own edge come round
     // again: the rise it began with and its release (-1 where not yet found), else -1 both.
     int64_t cut_rise_ = -1, cut_release_ = -1;
-    bool edge_checked_ = false;
     // A note so placed back: its release as found, and where it is reported.
     int64_t put_back_from_ = -1, put_back_ = -1;
     release_search back_;        // places the release of the note cut short
