@@ -131,12 +131,13 @@ std::string csv_field(const std::string &text) {
 std::string format_header(const run_options &options) {
     if (options.format != output_format::csv)
         return {};
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on a literal + std::string.
     std::string line;
     for (const char *c : base_columns)
-        line += (line.empty() ? "" : ",") + std::string(c);
+        line.append(line.empty() ? "" : ",").append(c);
     if (options.position)
         for (const char *c : position_columns)
-            line += "," + std::string(c);
+            line.append(",").append(c);
     return line + '\n';
 }
 
